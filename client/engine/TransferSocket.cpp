@@ -1,0 +1,4 @@
+#include "TransferSocket.h"
+
+CTransferSocket::CTransferSocket() = default;
+CTransferSocket::~CTransferSocket() = default;

@@ -1,0 +1,217 @@
+#include "AsyncSocket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+
+namespace {
+CAsyncSocket::BufferSizeHook& bufferHook() {
+    static CAsyncSocket::BufferSizeHook hook;
+    return hook;
+}
+} // namespace
+
+CAsyncSocket::CAsyncSocket() = default;
+
+CAsyncSocket::~CAsyncSocket() {
+    Close();
+}
+
+bool CAsyncSocket::Create(unsigned nSocketPort, int nSocketType, long lEvent,
+                          const char* lpszSocketAddress) {
+    if (m_hSocket != INVALID_SOCKET || nSocketType != SOCK_DGRAM || nSocketPort > 65535) {
+        errno = EINVAL;
+        return false;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<uint16_t>(nSocketPort));
+    if (lpszSocketAddress && *lpszSocketAddress) {
+        if (inet_pton(AF_INET, lpszSocketAddress, &local.sin_addr) != 1) {
+            errno = EINVAL;
+            return false;
+        }
+    } else {
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+    }
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return false;
+    }
+    m_hSocket = fd;
+    if (lEvent != 0 && !AsyncSelect(lEvent)) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+bool CAsyncSocket::AsyncSelect(long lEvent) {
+    if (m_hSocket == INVALID_SOCKET) {
+        errno = EBADF;
+        return false;
+    }
+    m_lEvent = lEvent;
+    if ((lEvent & FD_READ) && !m_pReadNotifier) {
+        m_pReadNotifier = new QSocketNotifier(m_hSocket, QSocketNotifier::Read);
+        QObject::connect(m_pReadNotifier, &QSocketNotifier::activated, m_pReadNotifier, [this] {
+            // Quiet until the datagram is taken; the handler may delete us.
+            m_pReadNotifier->setEnabled(false);
+            OnReceive(0);
+        });
+    }
+    EnableRead((lEvent & FD_READ) != 0);
+    return true;
+}
+
+void CAsyncSocket::EnableRead(bool bEnable) {
+    if (m_pReadNotifier)
+        m_pReadNotifier->setEnabled(bEnable);
+}
+
+void CAsyncSocket::Close() {
+    if (m_pReadNotifier) {
+        // Deleted later: Close may run inside the notifier's own signal.
+        m_pReadNotifier->setEnabled(false);
+        m_pReadNotifier->disconnect();
+        m_pReadNotifier->deleteLater();
+        m_pReadNotifier = nullptr;
+    }
+    if (m_hSocket != INVALID_SOCKET) {
+        ::close(m_hSocket);
+        m_hSocket = INVALID_SOCKET;
+    }
+    m_lEvent = 0;
+}
+
+int CAsyncSocket::ReceiveFrom(void* lpBuf, int nBufLen, sockaddr* lpSockAddr,
+                              socklen_t* lpSockAddrLen, int nFlags) {
+    if (m_hSocket == INVALID_SOCKET || nBufLen < 0) {
+        errno = EBADF;
+        return SOCKET_ERROR;
+    }
+    ssize_t n = ::recvfrom(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_TRUNC,
+                           lpSockAddr, lpSockAddrLen);
+    int saved = errno;
+    if (m_lEvent & FD_READ)
+        EnableRead(true);
+    if (n < 0) {
+        errno = saved;
+        return SOCKET_ERROR;
+    }
+    if (n > nBufLen) {
+        errno = EMSGSIZE;
+        return SOCKET_ERROR;
+    }
+    return static_cast<int>(n);
+}
+
+int CAsyncSocket::SendTo(const void* lpBuf, int nBufLen, const sockaddr* lpSockAddr,
+                         socklen_t nSockAddrLen, int nFlags) {
+    if (m_hSocket == INVALID_SOCKET || nBufLen < 0) {
+        errno = EBADF;
+        return SOCKET_ERROR;
+    }
+    ssize_t n = ::sendto(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_NOSIGNAL,
+                         lpSockAddr, nSockAddrLen);
+    return n < 0 ? SOCKET_ERROR : static_cast<int>(n);
+}
+
+int CAsyncSocket::SendTo(const void* lpBuf, int nBufLen, unsigned nHostPort,
+                         const char* lpszHostAddress, int nFlags) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    if (nHostPort > 65535 || !lpszHostAddress ||
+        inet_pton(AF_INET, lpszHostAddress, &to.sin_addr) != 1) {
+        errno = EINVAL;
+        return SOCKET_ERROR;
+    }
+    to.sin_port = htons(static_cast<uint16_t>(nHostPort));
+    return SendTo(lpBuf, nBufLen, reinterpret_cast<sockaddr*>(&to), sizeof to, nFlags);
+}
+
+bool CAsyncSocket::SetSockOpt(int nOptionName, const void* lpOptionValue, socklen_t nOptionLen,
+                              int nLevel) {
+    bool bBuffer = nLevel == SOL_SOCKET && (nOptionName == SO_SNDBUF || nOptionName == SO_RCVBUF) &&
+                   nOptionLen == sizeof(int);
+    if (bBuffer) {
+        int nAsked = *static_cast<const int*>(lpOptionValue);
+        int& rAsked = nOptionName == SO_SNDBUF ? m_nAskedSndBuf : m_nAskedRcvBuf;
+        int& rHooked = nOptionName == SO_SNDBUF ? m_nHookSndBuf : m_nHookRcvBuf;
+        if (bufferHook()) {
+            int nGranted = nAsked;
+            if (!bufferHook()(nOptionName, nAsked, &nGranted)) {
+                errno = ENOBUFS;
+                return false;
+            }
+            rAsked = nAsked;
+            rHooked = nGranted;
+            return true;
+        }
+        rHooked = -1;
+        if (::setsockopt(m_hSocket, nLevel, nOptionName, lpOptionValue, nOptionLen) != 0)
+            return false;
+        rAsked = nAsked;
+        return true;
+    }
+    return ::setsockopt(m_hSocket, nLevel, nOptionName, lpOptionValue, nOptionLen) == 0;
+}
+
+bool CAsyncSocket::GetSockOpt(int nOptionName, void* lpOptionValue, socklen_t* lpOptionLen,
+                              int nLevel) {
+    bool bBuffer = nLevel == SOL_SOCKET && (nOptionName == SO_SNDBUF || nOptionName == SO_RCVBUF) &&
+                   lpOptionLen && *lpOptionLen == sizeof(int);
+    if (!bBuffer)
+        return ::getsockopt(m_hSocket, nLevel, nOptionName, lpOptionValue, lpOptionLen) == 0;
+    int nAsked = nOptionName == SO_SNDBUF ? m_nAskedSndBuf : m_nAskedRcvBuf;
+    int nHooked = nOptionName == SO_SNDBUF ? m_nHookSndBuf : m_nHookRcvBuf;
+    if (nHooked >= 0) {
+        *static_cast<int*>(lpOptionValue) = nHooked;
+        return true;
+    }
+    int nKernel = 0;
+    socklen_t len = sizeof nKernel;
+    if (::getsockopt(m_hSocket, nLevel, nOptionName, &nKernel, &len) != 0)
+        return false;
+    // The kernel keeps twice what was asked (bookkeeping overhead).
+    int nInForce = nKernel / 2;
+    if (nAsked > 0 && nInForce >= nAsked)
+        nInForce = nAsked;
+    *static_cast<int*>(lpOptionValue) = nInForce;
+    return true;
+}
+
+bool CAsyncSocket::GetSockName(QString& rSocketAddress, unsigned& rSocketPort) const {
+    sockaddr_in local{};
+    socklen_t len = sizeof local;
+    if (m_hSocket == INVALID_SOCKET ||
+        ::getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&local), &len) != 0)
+        return false;
+    rSocketAddress = DottedAddress(local);
+    rSocketPort = ntohs(local.sin_port);
+    return true;
+}
+
+void CAsyncSocket::OnReceive(int) {}
+void CAsyncSocket::OnSend(int) {}
+
+int CAsyncSocket::GetLastError() {
+    return errno;
+}
+
+void CAsyncSocket::SetBufferSizeHook(BufferSizeHook hook) {
+    bufferHook() = std::move(hook);
+}
+
+QString DottedAddress(const sockaddr_in& addr) {
+    const auto* b = reinterpret_cast<const unsigned char*>(&addr.sin_addr.s_addr);
+    return QString::asprintf("%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <QString>
+#include <functional>
+
+class QSocketNotifier;
+
+// Event mask bits, as the asynchronous socket interface names them.
+constexpr long FD_READ = 0x01;
+constexpr long FD_WRITE = 0x02;
+constexpr long FD_OOB = 0x04;
+constexpr long FD_ACCEPT = 0x08;
+constexpr long FD_CONNECT = 0x10;
+constexpr long FD_CLOSE = 0x20;
+
+constexpr int SOCKET_ERROR = -1;
+constexpr int INVALID_SOCKET = -1;
+
+// An IPv4 datagram socket that reports waiting datagrams through OnReceive,
+// called from the Qt event loop. Like the classic asynchronous socket it
+// reports one notification and then stays quiet until the datagram has been
+// taken with ReceiveFrom, so a handler that reads nothing is not called again
+// and again.
+class CAsyncSocket {
+public:
+    CAsyncSocket();
+    virtual ~CAsyncSocket();
+    CAsyncSocket(const CAsyncSocket&) = delete;
+    CAsyncSocket& operator=(const CAsyncSocket&) = delete;
+
+    // Binds to the dotted local address (any address when null or empty) and
+    // port (0: the system picks one). Only SOCK_DGRAM is supported.
+    bool Create(unsigned nSocketPort = 0, int nSocketType = SOCK_DGRAM,
+                long lEvent = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
+                const char* lpszSocketAddress = nullptr);
+    bool AsyncSelect(long lEvent = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT |
+                                   FD_CLOSE);
+    void Close();
+
+    // One datagram and its sender. A datagram larger than nBufLen is consumed
+    // and reported as SOCKET_ERROR (EMSGSIZE), never delivered cut short; the
+    // sender's address is still filled in.
+    int ReceiveFrom(void* lpBuf, int nBufLen, sockaddr* lpSockAddr, socklen_t* lpSockAddrLen,
+                    int nFlags = 0);
+    int SendTo(const void* lpBuf, int nBufLen, const sockaddr* lpSockAddr, socklen_t nSockAddrLen,
+               int nFlags = 0);
+    // Sends to a dotted host address; a port above 65535 is refused, not cut.
+    int SendTo(const void* lpBuf, int nBufLen, unsigned nHostPort, const char* lpszHostAddress,
+               int nFlags = 0);
+
+    // Socket options. SO_SNDBUF and SO_RCVBUF read back the size in force in
+    // the units in which it was set: Linux reports twice the size and raises
+    // small sizes to a minimum, so a grant at least as large as the request
+    // reads back as exactly the request.
+    bool SetSockOpt(int nOptionName, const void* lpOptionValue, socklen_t nOptionLen,
+                    int nLevel = SOL_SOCKET);
+    bool GetSockOpt(int nOptionName, void* lpOptionValue, socklen_t* lpOptionLen,
+                    int nLevel = SOL_SOCKET);
+
+    // The bound local address and port (for tests and captions).
+    bool GetSockName(QString& rSocketAddress, unsigned& rSocketPort) const;
+
+    virtual void OnReceive(int nErrorCode);
+    virtual void OnSend(int nErrorCode);
+
+    // errno of the last failed call on this thread.
+    static int GetLastError();
+
+    // Test seam for socket buffer sizes: when set, it decides what a
+    // SO_SNDBUF/SO_RCVBUF request is granted. Return false to make the
+    // set fail; otherwise store the granted size in *pGranted.
+    using BufferSizeHook = std::function<bool(int nOptionName, int nRequested, int* pGranted)>;
+    static void SetBufferSizeHook(BufferSizeHook hook);
+
+    int m_hSocket = INVALID_SOCKET;
+
+private:
+    void EnableRead(bool bEnable);
+
+    QSocketNotifier* m_pReadNotifier = nullptr;
+    long m_lEvent = 0;
+    int m_nAskedSndBuf = 0;
+    int m_nAskedRcvBuf = 0;
+    int m_nHookSndBuf = -1;
+    int m_nHookRcvBuf = -1;
+};
+
+// Dotted text of an IPv4 socket address, first octet first.
+QString DottedAddress(const sockaddr_in& addr);

@@ -1,0 +1,131 @@
+#include "Registry.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStringList>
+
+QString UserConfigDir() {
+    QString dir = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (dir.isEmpty() || !QDir::isAbsolutePath(dir))
+        dir = QDir::homePath() + "/.config";
+    return dir;
+}
+
+namespace {
+QString readText(const QVariant& value) {
+    // INI values with unquoted commas come back as lists; keep them as typed.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(',');
+    return value.toString();
+}
+} // namespace
+
+bool CRegKey::Open(const QString& strName) {
+    if (m_nLevels == 0) {
+        m_bRoot = true;
+        m_strPath = UserConfigDir();
+        m_nLevels = 1;
+        return true;
+    }
+    if (m_nLevels >= kMaxLevels || strName.isEmpty() || strName.contains('/'))
+        return false;
+    QString next = m_strPath + "/" + strName;
+    if (QFileInfo(next + ".ini").isFile()) {
+        m_strPath = next;
+        ++m_nLevels;
+        return true;
+    }
+    if (QFileInfo(next).isDir()) {
+        m_strPath = next;
+        ++m_nLevels;
+        return true;
+    }
+    return false;
+}
+
+bool CRegKey::Create(const QString& strName) {
+    if (m_nLevels == 0)
+        return Open(strName);
+    if (m_nLevels >= kMaxLevels || strName.isEmpty() || strName.contains('/'))
+        return false;
+    // The parent level becomes a folder as soon as something is created in it.
+    if (!QDir().mkpath(m_strPath))
+        return false;
+    m_strPath += "/" + strName;
+    ++m_nLevels;
+    return true;
+}
+
+void CRegKey::Close() {
+    m_strPath.clear();
+    m_nLevels = 0;
+    m_bRoot = false;
+}
+
+QString CRegKey::FilePath() const {
+    return m_strPath + ".ini";
+}
+
+std::optional<QString> CRegKey::QueryString(const QString& strName, int nBufferSize) const {
+    if (m_nLevels < 2)
+        return std::nullopt;
+    QSettings store(FilePath(), QSettings::IniFormat);
+    QVariant value = store.value(strName);
+    if (!value.isValid())
+        return std::nullopt;
+    QString text = readText(value);
+    if (text.toLocal8Bit().size() + 1 > nBufferSize)
+        return std::nullopt;
+    return text;
+}
+
+std::optional<uint32_t> CRegKey::QueryDword(const QString& strName) const {
+    if (m_nLevels < 2)
+        return std::nullopt;
+    QSettings store(FilePath(), QSettings::IniFormat);
+    QVariant value = store.value(strName);
+    if (!value.isValid())
+        return std::nullopt;
+    bool bOk = false;
+    qlonglong n = readText(value).trimmed().toLongLong(&bOk, 0);
+    if (!bOk || n < INT32_MIN || n > UINT32_MAX)
+        return std::nullopt;
+    return static_cast<uint32_t>(n);
+}
+
+bool CRegKey::SetString(const QString& strName, const QString& strValue) {
+    if (m_nLevels < 2)
+        return false;
+    QSettings store(FilePath(), QSettings::IniFormat);
+    store.setValue(strName, strValue);
+    store.sync();
+    return store.status() == QSettings::NoError;
+}
+
+bool CRegKey::SetDword(const QString& strName, uint32_t nValue) {
+    if (m_nLevels < 2)
+        return false;
+    QSettings store(FilePath(), QSettings::IniFormat);
+    store.setValue(strName, static_cast<qulonglong>(nValue));
+    store.sync();
+    return store.status() == QSettings::NoError;
+}
+
+QString CProfile::GetProfileString(const QString& strSection, const QString& strEntry,
+                                   const QString& strDefault) const {
+    if (!QFileInfo(m_strFilePath).isFile())
+        return strDefault;
+    QSettings store(m_strFilePath, QSettings::IniFormat);
+    QVariant value = store.value(strSection + "/" + strEntry);
+    return value.isValid() ? readText(value) : strDefault;
+}
+
+bool CProfile::WriteProfileString(const QString& strSection, const QString& strEntry,
+                                  const QString& strValue) {
+    QDir().mkpath(QFileInfo(m_strFilePath).absolutePath());
+    QSettings store(m_strFilePath, QSettings::IniFormat);
+    store.setValue(strSection + "/" + strEntry, strValue);
+    store.sync();
+    return store.status() == QSettings::NoError;
+}

@@ -1,0 +1,129 @@
+#include "ListenSocket.h"
+
+#include "ClientSession.h"
+#include "MessageBox.h"
+#include "Tftp.h"
+
+#include <cstring>
+#include <new>
+
+const uint8_t CListenSocket::kServiceRefused[27] = {
+    0, 5, 0, 0, 'S', 'e', 'r', 'v', 'i', 'c', 'e', ' ', 'n', 'o',
+    't', ' ', 'a', 'v', 'a', 'i', 'l', 'a', 'b', 'l', 'e', 0,   0};
+const uint8_t CListenSocket::kNoFreeSlot[21] = {0,   5,   0,   0,   'T', 'o', 'o',
+                                                ' ', 'M', 'a', 'n', 'y', ' ', 'C',
+                                                'l', 'i', 'e', 'n', 't', 's', 0};
+
+CListenSocket::CListenSocket() = default;
+
+CListenSocket::~CListenSocket() {
+    for (CClientSession*& pSession : m_pSession) {
+        delete pSession;
+        pSession = nullptr;
+    }
+    Close();
+}
+
+bool CListenSocket::StartListening() {
+    CWharfCore* pCore = GetWharfCore();
+    unsigned nPort = tftp::PortFromText(pCore->m_strPort.toLatin1());
+
+    std::optional<QString> address = pCore->ChooseListenAddress();
+    if (!address)
+        return false;
+    m_strLocalAddress = address->left(100);
+
+    if (!Create(nPort, SOCK_DGRAM, FD_READ | FD_ACCEPT, m_strLocalAddress.toLatin1().constData())) {
+        // The reason matters here: ports below 1024 need administrator rights.
+        QString reason = QString::fromLocal8Bit(std::strerror(GetLastError()));
+        AfxMessageBox("Unable to Create listening port\n" + reason);
+        return false;
+    }
+    pCore->m_szTitle = m_strLocalAddress + QString::asprintf(".%u", nPort);
+    if (!AsyncSelect(FD_READ | FD_ACCEPT)) {
+        AfxMessageBox("Unable to Select local port mode");
+        return false;
+    }
+    return true;
+}
+
+void CListenSocket::Refuse(const uint8_t* pPacket, int nLength) {
+    std::memcpy(m_abRequest, pPacket, static_cast<size_t>(nLength));
+    SendTo(m_abRequest, nLength, reinterpret_cast<const sockaddr*>(&m_peerAddr),
+           sizeof m_peerAddr);
+}
+
+void CListenSocket::OnReceive(int nErrorCode) {
+    if (nErrorCode != 0)
+        return;
+    CWharfCore* pCore = GetWharfCore();
+
+    std::memset(m_abRequest, 0, sizeof m_abRequest);
+    std::memset(&m_peerAddr, 0, sizeof m_peerAddr);
+    socklen_t nAddrLen = sizeof m_peerAddr;
+    int n = ReceiveFrom(m_abRequest, kRequestSize, reinterpret_cast<sockaddr*>(&m_peerAddr),
+                        &nAddrLen);
+
+    if (pCore->m_bServing != 1) {
+        Refuse(kServiceRefused, sizeof kServiceRefused);
+        return;
+    }
+    QString strAddress = DottedAddress(m_peerAddr);
+    if (pCore->m_bDeny == 1 && pCore->IsDenied(strAddress)) {
+        Refuse(kServiceRefused, sizeof kServiceRefused);
+        return;
+    }
+    if (pCore->m_bAllow == 1 && !pCore->IsAllowed(strAddress)) {
+        Refuse(kServiceRefused, sizeof kServiceRefused);
+        return;
+    }
+    if (n < 4)
+        return;
+    unsigned nOpcode = tftp::GetWord(m_abRequest);
+    if (nOpcode == tftp::OP_RRQ || nOpcode == tftp::OP_WRQ) {
+        if (!CreateSession())
+            Refuse(kNoFreeSlot, sizeof kNoFreeSlot);
+    }
+}
+
+bool CListenSocket::CreateSession() {
+    CWharfCore* pCore = GetWharfCore();
+    for (int i = 0; i < kSlots; ++i) {
+        if (m_pSession[i])
+            continue;
+        CClientSession* pSession = new (std::nothrow) CClientSession;
+        if (!pSession) {
+            AfxMessageBox("Error : Cannot create new client");
+            continue;
+        }
+        m_pSession[i] = pSession;
+        pSession->Attach(i, m_peerAddr, m_strLocalAddress, m_abRequest, kRequestSize);
+        m_nRetries[i] = 0;
+        pCore->m_strReportText = DottedAddress(m_peerAddr);
+        pCore->NotifyView(1, i + 1);
+        // Counted before the request is parsed, so a view or a sweep that runs
+        // inside the parse (a modal message) sees the slot as occupied.
+        ++m_nActiveClients;
+        pSession->ParseRequest();
+        return true;
+    }
+    return false;
+}
+
+void CListenSocket::ReleaseSlot(int i) {
+    if (i < 0 || i >= kSlots || !m_pSession[i])
+        return;
+    GetWharfCore()->NotifyView(0, i + 1);
+    --m_nActiveClients;
+    delete m_pSession[i];
+    m_pSession[i] = nullptr;
+    m_nRetries[i] = 0;
+}
+
+void CListenSocket::SweepSessions() {
+    // Transfers and their time-outs arrive with the sessions; until then a
+    // session that has ended is simply freed.
+    for (int i = 0; i < kSlots; ++i)
+        if (m_pSession[i] && !m_pSession[i]->m_bActive)
+            ReleaseSlot(i);
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "AsyncSocket.h"
+#include "WharfCore.h"
+
+#include <cstdint>
+
+class CClientSession;
+
+// The server's socket on the TFTP port and its table of five client slots.
+// Every datagram that reaches it is a would-be new client: it is refused with
+// one of two ready-made ERROR packets, dropped, or handed to a new session.
+class CListenSocket : public CAsyncSocket {
+public:
+    static constexpr int kRequestSize = 100;
+
+    CListenSocket();
+    ~CListenSocket() override;
+
+    bool StartListening();
+    void OnReceive(int nErrorCode) override;
+    bool CreateSession();
+    // Frees slot i: the view is told, the count lowered, the session deleted.
+    void ReleaseSlot(int i);
+    // The time-out sweep over the five slots.
+    void SweepSessions();
+
+    // The refusal packets, as sent.
+    static const uint8_t kServiceRefused[27];
+    static const uint8_t kNoFreeSlot[21];
+
+    CClientSession* m_pSession[kSlots] = {};
+    int m_nRetries[kSlots] = {};
+    sockaddr_in m_peerAddr{};
+    QString m_strLocalAddress;
+    int m_nActiveClients = 0;
+    uint8_t m_abRequest[kRequestSize] = {};
+
+private:
+    void Refuse(const uint8_t* pPacket, int nLength);
+};

@@ -1,0 +1,212 @@
+#include "WharfCore.h"
+
+#include "HostAddresses.h"
+#include "ListenSocket.h"
+#include "MessageBox.h"
+#include "Registry.h"
+
+#include <QFile>
+#include <cassert>
+
+namespace {
+CWharfCore* g_pCore = nullptr;
+
+const char* const kKeyPath[] = {"Software", "Harnwick", "Wharfkeep"};
+constexpr int kTextBuffer = 1000;
+
+// The three option flags packed into bDelete.
+constexpr uint32_t kAlertBit = 2;
+constexpr uint32_t kTsizeBit = 4;
+constexpr uint32_t kTimeoutBit = 8;
+} // namespace
+
+CWharfCore* GetWharfCore() {
+    return g_pCore;
+}
+
+CWharfCore::CWharfCore() {
+    assert(!g_pCore && "one shared state per process");
+    g_pCore = this;
+}
+
+CWharfCore::~CWharfCore() {
+    delete m_pListener;
+    m_pListener = nullptr;
+    if (g_pCore == this)
+        g_pCore = nullptr;
+}
+
+QString CWharfCore::LegacyProfilePath() {
+    return UserConfigDir() + "/wharfkeep.ini";
+}
+
+void CWharfCore::LoadSettings() {
+    m_strPort = "69";
+    m_strTimeout = "30";
+    m_nDefAddress = 255;
+
+    CProfile legacy(LegacyProfilePath());
+    m_strInPath = legacy.GetProfileString("Options", "Incoming");
+    if (!m_strInPath.isEmpty()) {
+        m_strOutPath = legacy.GetProfileString("Options", "Outgoing");
+        m_strPort = legacy.GetProfileString("Options", "Socket", "69");
+        m_strTimeout = legacy.GetProfileString("Options", "Timeout", "60");
+        if (QFile::remove(legacy.FilePath()))
+            AfxMessageBox("Please check your settings as they have changed", MB_OK);
+    }
+
+    CRegKey key;
+    for (const char* level : kKeyPath) {
+        if (!key.Open(level)) {
+            key.Close();
+            return;
+        }
+    }
+
+    uint32_t nDelete = key.QueryDword("bDelete").value_or(0);
+    m_bAlertWhenMinimised = (nDelete & kAlertBit) != 0;
+    m_bAllowTsize = (nDelete & kTsizeBit) != 0;
+    m_bAllowTimeout = (nDelete & kTimeoutBit) != 0;
+
+    auto readText = [&](const QString& name, QString& member) {
+        if (auto value = key.QueryString(name, kTextBuffer))
+            member = *value;
+    };
+    readText("InPath", m_strInPath);
+    readText("OutPath", m_strOutPath);
+    readText("Port", m_strPort);
+    readText("Timeout", m_strTimeout);
+    readText("ForceFile", m_strForceFile);
+    for (int i = 0; i < kListEntries; ++i)
+        readText(QString::asprintf("Allow%d", i + 1), m_strAllow[i]);
+    for (int i = 0; i < kListEntries; ++i)
+        readText(QString::asprintf("Deny%d", i + 1), m_strDeny[i]);
+
+    m_bForce = static_cast<int>(key.QueryDword("bForce").value_or(0));
+    m_bAllow = static_cast<int>(key.QueryDword("bAllow").value_or(0));
+    m_bDeny = static_cast<int>(key.QueryDword("bDeny").value_or(0));
+    m_bDisplay = static_cast<int>(key.QueryDword("bDisplay").value_or(0));
+    m_nDefAddress = static_cast<int>(key.QueryDword("nDefAddress").value_or(255));
+    key.Close();
+}
+
+void CWharfCore::SaveSettings() {
+    CRegKey key;
+    for (const char* level : kKeyPath) {
+        if (!key.Create(level)) {
+            key.Close();
+            return;
+        }
+    }
+    key.SetString("InPath", m_strInPath);
+    key.SetString("OutPath", m_strOutPath);
+    key.SetString("Port", m_strPort);
+    key.SetString("Timeout", m_strTimeout);
+    key.SetString("ForceFile", m_strForceFile);
+    for (int i = 0; i < kListEntries; ++i)
+        if (!m_strAllow[i].isEmpty())
+            key.SetString(QString::asprintf("Allow%d", i + 1), m_strAllow[i]);
+    for (int i = 0; i < kListEntries; ++i)
+        if (!m_strDeny[i].isEmpty())
+            key.SetString(QString::asprintf("Deny%d", i + 1), m_strDeny[i]);
+    key.SetDword("bForce", static_cast<uint32_t>(m_bForce));
+    key.SetDword("bAllow", static_cast<uint32_t>(m_bAllow));
+    key.SetDword("bDeny", static_cast<uint32_t>(m_bDeny));
+    key.SetDword("bDisplay", static_cast<uint32_t>(m_bDisplay));
+    uint32_t nDelete = (m_bAlertWhenMinimised ? kAlertBit : 0) | (m_bAllowTsize ? kTsizeBit : 0) |
+                       (m_bAllowTimeout ? kTimeoutBit : 0);
+    key.SetDword("bDelete", nDelete);
+    key.SetDword("nDefAddress", static_cast<uint32_t>(m_nDefAddress));
+    key.Close();
+}
+
+int CWharfCore::MessageForType(int nType) {
+    switch (nType) {
+    case 0:
+        return WM_SLOT_IDLE;
+    case 1:
+        return WM_SLOT_CLIENT;
+    case 2:
+        return WM_SLOT_DETAILS;
+    case 3:
+        return WM_SLOT_PROGRESS;
+    default:
+        return WM_SLOT_RETRANSMIT;
+    }
+}
+
+void CWharfCore::NotifyView(int, int) {}
+
+std::optional<QString> CWharfCore::ChooseListenAddress() {
+    // Without a window to ask in: the only address, the remembered one, or
+    // the first in the list.
+    auto addresses = HostAddressList();
+    if (!addresses || addresses->isEmpty()) {
+        AfxMessageBox(addresses ? "Unable to resolve Local Host I.P. address"
+                                : "Unable to resolve Local Host name");
+        return std::nullopt;
+    }
+    int nCount = static_cast<int>(addresses->size());
+    int p = 0;
+    if (nCount == 1)
+        m_nDefAddress = 0;
+    else if (m_nDefAddress >= 1 && m_nDefAddress <= nCount)
+        p = m_nDefAddress - 1;
+    return addresses->at(p);
+}
+
+bool CWharfCore::MatchPattern(const int octets[4], const QString& strPattern) {
+    if (strPattern.isEmpty())
+        return false;
+    int fields[4] = {0, 0, 0, 0};
+    int nField = 0;
+    const int nLength = static_cast<int>(strPattern.size());
+    for (int i = 0; i < nLength && nField < 4; ++nField) {
+        int& f = fields[nField];
+        for (; i < nLength && strPattern[i] != '.'; ++i) {
+            QChar c = strPattern[i];
+            if (c == '*') {
+                f = -1;
+                while (i < nLength && strPattern[i] != '.')
+                    ++i;
+                break;
+            }
+            if (c >= '0' && c <= '9' && f >= 0) {
+                // Saturate: an overlong field matches no octet, never wraps.
+                f = f > 100000 ? f : f * 10 + (c.unicode() - '0');
+            }
+        }
+        if (i < nLength)
+            ++i; // the dot
+    }
+    for (int k = 0; k < 4; ++k)
+        if (fields[k] != -1 && fields[k] != octets[k])
+            return false;
+    return true;
+}
+
+namespace {
+void SplitAddress(const QString& strAddress, int octets[4]) {
+    QStringList parts = strAddress.split('.');
+    for (int k = 0; k < 4; ++k)
+        octets[k] = k < parts.size() ? parts[k].toInt() : 0;
+}
+} // namespace
+
+bool CWharfCore::IsDenied(const QString& strAddress) const {
+    int octets[4];
+    SplitAddress(strAddress, octets);
+    for (const QString& pattern : m_strDeny)
+        if (MatchPattern(octets, pattern))
+            return true;
+    return false;
+}
+
+bool CWharfCore::IsAllowed(const QString& strAddress) const {
+    int octets[4];
+    SplitAddress(strAddress, octets);
+    for (const QString& pattern : m_strAllow)
+        if (MatchPattern(octets, pattern))
+            return true;
+    return false;
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "Idle.h"
+
+#include <QString>
+#include <optional>
+
+class CListenSocket;
+
+// Messages the engine sends the progress view (first parameter: slot 1 to 5).
+constexpr int WM_USER = 0x400;
+constexpr int WM_SLOT_IDLE = WM_USER + 1;       // type 0: slot freed
+constexpr int WM_SLOT_CLIENT = WM_USER + 2;     // type 1: new client
+constexpr int WM_SLOT_DETAILS = WM_USER + 3;    // type 2: file, direction, mode
+constexpr int WM_SLOT_PROGRESS = WM_USER + 4;   // type 3: progress
+constexpr int WM_VIEW_TYPE = WM_USER + 5;       // sent by the shell, not the engine
+constexpr int WM_SLOT_RETRANSMIT = WM_USER + 6; // any other type: retransmission
+
+constexpr int kSlots = 5;
+constexpr int kListEntries = 10;
+
+// The server's shared state, without any window: the settings, the serving
+// switch, the current listener and the slot report record. The windowed
+// application derives from it; tests build it alone and override NotifyView
+// to record what the view would be told.
+class CWharfCore : public CWinAppCore {
+public:
+    CWharfCore();
+    ~CWharfCore() override;
+    CWharfCore(const CWharfCore&) = delete;
+    CWharfCore& operator=(const CWharfCore&) = delete;
+
+    // Settings (stored under Software\Harnwick\Wharfkeep).
+    QString m_strInPath;
+    QString m_strOutPath;
+    QString m_strPort;
+    QString m_strTimeout;
+    QString m_strForceFile;
+    QString m_strAllow[kListEntries];
+    QString m_strDeny[kListEntries];
+    int m_bForce = 0;
+    int m_bAllow = 0;
+    int m_bDeny = 0;
+    int m_bDisplay = 1;
+    int m_bAlertWhenMinimised = 1;
+    int m_bAllowTsize = 1;
+    int m_bAllowTimeout = 1;
+    int m_nDefAddress = 255;
+
+    // Run-time state.
+    CListenSocket* m_pListener = nullptr;
+    int m_bServing = 1;
+    QString m_szTitle;
+    int m_bSweepOnIdle = 1;
+
+    // The slot report, read by the view while it handles a notification.
+    QString m_strReportText;
+    QString m_strReportCount;
+    int m_bReportBinary = 0;
+    int m_bReportSending = 0;
+
+    void LoadSettings();
+    void SaveSettings();
+
+    // Reports a slot change to the progress view: type 0 freed, 1 new client,
+    // 2 transfer details, 3 progress, anything else retransmission.
+    virtual void NotifyView(int nType, int nSlot);
+    static int MessageForType(int nType);
+
+    // The local address the listener binds to; nullopt when none can be had.
+    virtual std::optional<QString> ChooseListenAddress();
+
+    // Admission lists.
+    bool IsDenied(const QString& strAddress) const;
+    bool IsAllowed(const QString& strAddress) const;
+    static bool MatchPattern(const int octets[4], const QString& strPattern);
+
+    // The legacy profile taken over once at start-up.
+    static QString LegacyProfilePath();
+};
+
+// The one shared state of this process (the application object).
+CWharfCore* GetWharfCore();

@@ -1,0 +1,8 @@
+#include "WharfApp.h"
+
+int main(int argc, char** argv) {
+    CWharfApp app(argc, argv);
+    if (!app.InitInstance())
+        return 1;
+    return app.exec();
+}

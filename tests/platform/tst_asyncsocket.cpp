@@ -1,0 +1,205 @@
+#include "AsyncSocket.h"
+#include "Clock.h"
+#include "MessageBox.h"
+#include "TestSupport.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+
+#include <QtTest>
+
+namespace {
+// Records each notification and takes the datagram (or not).
+class ProbeSocket : public CAsyncSocket {
+public:
+    int nNotified = 0;
+    bool bRead = true;
+    int nBufferSize = 100;
+    QList<int> results;
+    sockaddr_in from{};
+    void OnReceive(int nError) override {
+        QCOMPARE(nError, 0);
+        ++nNotified;
+        if (!bRead)
+            return;
+        QByteArray buffer(nBufferSize, '\0');
+        socklen_t len = sizeof from;
+        results << ReceiveFrom(buffer.data(), nBufferSize, reinterpret_cast<sockaddr*>(&from), &len);
+    }
+    unsigned Port() const {
+        QString address;
+        unsigned nPort = 0;
+        GetSockName(address, nPort);
+        return nPort;
+    }
+};
+
+bool WaitFor(const std::function<bool()>& done, int ms = 2000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms)
+        PumpEvents(5);
+    return done();
+}
+} // namespace
+
+class TestAsyncSocket : public QObject {
+    Q_OBJECT
+private slots:
+    void createBindsToTheGivenAddress() {
+        ProbeSocket socket;
+        QVERIFY(socket.Create(0, SOCK_DGRAM, FD_READ, "127.0.0.1"));
+        QString address;
+        unsigned nPort = 0;
+        QVERIFY(socket.GetSockName(address, nPort));
+        QCOMPARE(address, QString("127.0.0.1"));
+        QVERIFY(nPort > 0);
+        QVERIFY(fcntl(socket.m_hSocket, F_GETFD) & FD_CLOEXEC);
+        QVERIFY(fcntl(socket.m_hSocket, F_GETFL) & O_NONBLOCK);
+    }
+
+    void createRefusesWhatItCannotBind_data() {
+        QTest::addColumn<unsigned>("port");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("not an address") << 0u << int(SOCK_DGRAM) << "not.an.address";
+        QTest::newRow("port above 65535") << 70000u << int(SOCK_DGRAM) << "127.0.0.1";
+        QTest::newRow("stream type") << 0u << int(SOCK_STREAM) << "127.0.0.1";
+    }
+    void createRefusesWhatItCannotBind() {
+        QFETCH(unsigned, port);
+        QFETCH(int, type);
+        QFETCH(QString, address);
+        ProbeSocket socket;
+        QVERIFY(!socket.Create(port, type, FD_READ, address.toLatin1().constData()));
+        QCOMPARE(socket.m_hSocket, INVALID_SOCKET);
+    }
+
+    void oversizedDatagramFailsAndIsConsumed() {
+        ProbeSocket socket;
+        QVERIFY(socket.Create(0, SOCK_DGRAM, FD_READ, "127.0.0.1"));
+        UdpPeer peer;
+        peer.SendTo(socket.Port(), QByteArray(101, 'x'));
+        peer.SendTo(socket.Port(), QByteArray(100, 'y'));
+        QVERIFY(WaitFor([&] { return socket.results.size() == 2; }));
+        QCOMPARE(socket.results[0], SOCKET_ERROR);
+        QCOMPARE(ntohs(socket.from.sin_port), peer.Port()); // sender still known
+        QCOMPARE(socket.results[1], 100);
+    }
+
+    void oneNotificationUntilTheDatagramIsTaken() {
+        ProbeSocket socket;
+        socket.bRead = false;
+        QVERIFY(socket.Create(0, SOCK_DGRAM, FD_READ, "127.0.0.1"));
+        UdpPeer peer;
+        peer.SendTo(socket.Port(), "one");
+        PumpEvents(200);
+        QCOMPARE(socket.nNotified, 1);
+        // Taking it re-arms the notification for the next one.
+        socket.bRead = true;
+        QByteArray buffer(10, '\0');
+        QCOMPARE(socket.ReceiveFrom(buffer.data(), 10, nullptr, nullptr), 3);
+        peer.SendTo(socket.Port(), "two");
+        QVERIFY(WaitFor([&] { return socket.nNotified == 2; }));
+    }
+
+    void noNotificationsWithoutReadEvents() {
+        ProbeSocket socket;
+        QVERIFY(socket.Create(0, SOCK_DGRAM, 0, "127.0.0.1"));
+        UdpPeer peer;
+        peer.SendTo(socket.Port(), "quiet");
+        PumpEvents(150);
+        QCOMPARE(socket.nNotified, 0);
+        QVERIFY(socket.AsyncSelect(FD_READ));
+        QVERIFY(WaitFor([&] { return socket.nNotified == 1; }));
+    }
+
+    void sendToByHostText() {
+        ProbeSocket socket;
+        QVERIFY(socket.Create(0, SOCK_DGRAM, 0, "127.0.0.1"));
+        UdpPeer peer;
+        QCOMPARE(socket.SendTo("abc", 3, peer.Port(), "127.0.0.1"), 3);
+        QCOMPARE(peer.Receive(), std::optional<QByteArray>("abc"));
+        // A port is never cut to its low 16 bits.
+        QCOMPARE(socket.SendTo("abc", 3, 65536u + peer.Port(), "127.0.0.1"), SOCKET_ERROR);
+        QCOMPARE(socket.SendTo("abc", 3, peer.Port(), "host.name"), SOCKET_ERROR);
+        QVERIFY(!peer.Receive(100));
+    }
+
+    void bufferSizeReadsBackAsSet_data() {
+        QTest::addColumn<int>("option");
+        QTest::addColumn<int>("asked");
+        for (int option : {SO_SNDBUF, SO_RCVBUF}) {
+            const char* name = option == SO_SNDBUF ? "send" : "receive";
+            for (int asked : {28, 84, 532, 1044, 8212, 65484}) {
+                QTest::addRow("%s %d", name, asked) << option << asked;
+            }
+        }
+    }
+    void bufferSizeReadsBackAsSet() {
+        QFETCH(int, option);
+        QFETCH(int, asked);
+        ProbeSocket socket;
+        QVERIFY(socket.Create(0, SOCK_DGRAM, 0, "127.0.0.1"));
+        QVERIFY(socket.SetSockOpt(option, &asked, sizeof asked));
+        int granted = 0;
+        socklen_t len = sizeof granted;
+        QVERIFY(socket.GetSockOpt(option, &granted, &len));
+        QCOMPARE(granted, asked);
+    }
+
+    void bufferSizeHookDecidesTheGrant() {
+        ProbeSocket socket;
+        QVERIFY(socket.Create(0, SOCK_DGRAM, 0, "127.0.0.1"));
+        CAsyncSocket::SetBufferSizeHook([](int, int nAsked, int* pGranted) {
+            if (nAsked > 5000)
+                return false;
+            *pGranted = nAsked / 2;
+            return true;
+        });
+        int asked = 1044, granted = 0;
+        socklen_t len = sizeof granted;
+        QVERIFY(socket.SetSockOpt(SO_RCVBUF, &asked, sizeof asked));
+        QVERIFY(socket.GetSockOpt(SO_RCVBUF, &granted, &len));
+        QCOMPARE(granted, 522);
+        asked = 8212;
+        QVERIFY(!socket.SetSockOpt(SO_SNDBUF, &asked, sizeof asked));
+        CAsyncSocket::SetBufferSizeHook(nullptr);
+    }
+
+    void clockOverrideSteps() {
+        CTime::SetTestTime(1000);
+        QCOMPARE(CTime::GetCurrentTime().GetTime(), time_t(1000));
+        CTime::AdvanceTestTime(31);
+        QCOMPARE(CTime::GetCurrentTime().GetTime(), time_t(1031));
+        CTime::SetTestTime(std::nullopt);
+        QVERIFY(qAbs(CTime::GetCurrentTime().GetTime() - std::time(nullptr)) <= 1);
+    }
+
+    void messageBoxWithoutHandlerAnswersAtOnce_data() {
+        QTest::addColumn<unsigned>("type");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("ok") << MB_OK << IDOK;
+        QTest::newRow("ok with icon") << (MB_OK | MB_ICONINFORMATION) << IDOK;
+        QTest::newRow("yes/no question") << (MB_YESNO | MB_ICONQUESTION) << IDYES;
+        QTest::newRow("yes/no, second default") << (MB_YESNO | MB_DEFBUTTON2) << IDNO;
+        QTest::newRow("ok/cancel") << MB_OKCANCEL << IDOK;
+    }
+    void messageBoxWithoutHandlerAnswersAtOnce() {
+        QFETCH(unsigned, type);
+        QFETCH(int, answer);
+        QCOMPARE(AfxMessageBox("headless", type), answer);
+    }
+
+    void messageBoxHandlerRecordsAndAnswers() {
+        MessageBoxRecorder recorder({IDNO});
+        QCOMPARE(AfxMessageBox("File already exists\n\nOverwrite it ?", MB_YESNO | MB_ICONQUESTION),
+                 IDNO);
+        QCOMPARE(AfxMessageBox("second"), IDOK);
+        QCOMPARE(recorder.texts,
+                 QStringList({"File already exists\n\nOverwrite it ?", "second"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAsyncSocket)
+#include "tst_asyncsocket.moc"

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <cstdint>
+#include <optional>
+
+// Runs the Qt event loop for at most ms milliseconds.
+void PumpEvents(int ms);
+
+// A plain UDP peer on 127.0.0.1 for wire tests. Receives pump the Qt event
+// loop while they wait, so the code under test keeps running.
+class UdpPeer {
+public:
+    UdpPeer();
+    ~UdpPeer();
+    UdpPeer(const UdpPeer&) = delete;
+    UdpPeer& operator=(const UdpPeer&) = delete;
+
+    uint16_t Port() const { return m_nPort; }
+    bool SendTo(uint16_t nPort, const QByteArray& data);
+    // The next datagram within ms milliseconds (and its source port).
+    std::optional<QByteArray> Receive(int ms = 2000, uint16_t* pFromPort = nullptr);
+
+private:
+    int m_fd = -1;
+    uint16_t m_nPort = 0;
+};
+
+// A UDP port on 127.0.0.1 that was free a moment ago.
+uint16_t FreeUdpPort();
+
+// Builds a request datagram: opcode, name, mode, then name/value pairs.
+QByteArray MakeRequest(int nOpcode, const QByteArray& name, const QByteArray& mode,
+                       const QList<QByteArray>& options = {});
+
+// Records every message box and answers from a script (the default button
+// once the script is used up). Restores the previous handler when destroyed.
+class MessageBoxRecorder {
+public:
+    explicit MessageBoxRecorder(QList<int> answers = {});
+    ~MessageBoxRecorder();
+    QStringList texts;
+
+private:
+    QList<int> m_answers;
+};
+
+// Points $XDG_CONFIG_HOME at a fresh temporary folder for one test.
+class TempConfigHome {
+public:
+    TempConfigHome();
+    ~TempConfigHome();
+    QString Path() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_previous;
+    bool m_bHadPrevious = false;
+};
