@@ -1,0 +1,22 @@
+#include "RecordingCore.h"
+
+void RecordingCore::NotifyView(int nType, int nSlot) {
+    int nMessage = MessageForType(nType);
+    if (nMessage == WM_SLOT_IDLE)
+        notes << Note{nMessage, nSlot, {}, {}, 0, 0};
+    else
+        notes << Note{nMessage,        nSlot,           m_strReportText,
+                      m_strReportCount, m_bReportBinary, m_bReportSending};
+}
+
+std::optional<QString> RecordingCore::ChooseListenAddress() {
+    return listenAddress;
+}
+
+QList<int> RecordingCore::MessagesFor(int nSlot) const {
+    QList<int> messages;
+    for (const Note& note : notes)
+        if (note.nSlot == nSlot)
+            messages << note.nMessage;
+    return messages;
+}

@@ -1,0 +1,284 @@
+#include "ClientSession.h"
+#include "ListenSocket.h"
+#include "RecordingCore.h"
+#include "TestSupport.h"
+
+#include <QtTest>
+
+namespace {
+const QByteArray kServiceRefused("\0\5\0\0Service not available\0\0", 27);
+const QByteArray kTooManyClients("\0\5\0\0Too Many Clients\0", 21);
+
+// A listener on 127.0.0.1 and a free port, with the shared state recording
+// what the view is told.
+struct Server {
+    RecordingCore core;
+    CListenSocket* pListener = nullptr;
+    uint16_t nPort = 0;
+
+    Server() {
+        nPort = FreeUdpPort();
+        core.m_strPort = QString::number(nPort);
+        pListener = new CListenSocket;
+        core.m_pListener = pListener;
+        if (!pListener->StartListening())
+            qFatal("listener did not start");
+    }
+
+    // The next answer from the listening port itself (the sessions' own
+    // sockets are other ports), or nothing within ms.
+    std::optional<QByteArray> AnswerTo(UdpPeer& peer, const QByteArray& datagram, int ms = 300) {
+        peer.SendTo(nPort, datagram);
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < ms) {
+            uint16_t nFrom = 0;
+            auto reply = peer.Receive(static_cast<int>(ms - timer.elapsed()), &nFrom);
+            if (reply && nFrom == nPort)
+                return reply;
+        }
+        return std::nullopt;
+    }
+
+    int OccupiedSlots() const {
+        int n = 0;
+        for (CClientSession* p : pListener->m_pSession)
+            n += p != nullptr;
+        return n;
+    }
+};
+
+QByteArray Rrq(const QByteArray& name = "file.bin") {
+    return MakeRequest(1, name, "octet");
+}
+} // namespace
+
+class TestListener : public QObject {
+    Q_OBJECT
+private slots:
+    void startListeningTitlesWithAddressAndPort() {
+        Server server;
+        QCOMPARE(server.core.m_szTitle, QString("127.0.0.1.%1").arg(server.nPort));
+        QCOMPARE(server.pListener->m_strLocalAddress, QString("127.0.0.1"));
+        QCOMPARE(server.pListener->m_nActiveClients, 0);
+    }
+
+    void portTextReadAsLeadingDigits() {
+        RecordingCore core;
+        uint16_t nPort = FreeUdpPort();
+        core.m_strPort = QString("%1abc").arg(nPort);
+        CListenSocket listener;
+        QVERIFY(listener.StartListening());
+        QCOMPARE(core.m_szTitle, QString("127.0.0.1.%1").arg(nPort));
+    }
+
+    void startFailsWhenThePortIsTaken() {
+        Server first;
+        MessageBoxRecorder boxes;
+        CListenSocket second;
+        QVERIFY(!second.StartListening());
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY(boxes.texts[0].startsWith("Unable to Create listening port\n"));
+        QVERIFY(boxes.texts[0].size() > int(strlen("Unable to Create listening port\n")));
+    }
+
+    void startFailsQuietlyWithoutAnAddress() {
+        RecordingCore core;
+        core.listenAddress = std::nullopt;
+        core.m_strPort = QString::number(FreeUdpPort());
+        MessageBoxRecorder boxes;
+        CListenSocket listener;
+        QVERIFY(!listener.StartListening());
+        QVERIFY(boxes.texts.isEmpty());
+    }
+
+    void servingOffRefusesEveryDatagram_data() {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::newRow("read request") << Rrq();
+        QTest::newRow("write request") << MakeRequest(2, "up.bin", "octet");
+        QTest::newRow("data packet") << QByteArray("\0\3\0\1abc", 7);
+        QTest::newRow("1 byte") << QByteArray("\1", 1);
+        QTest::newRow("3 bytes") << QByteArray("\0\1a", 3);
+        QTest::newRow("101 bytes") << Rrq(QByteArray(92, 'n'));
+    }
+    void servingOffRefusesEveryDatagram() {
+        QFETCH(QByteArray, datagram);
+        Server server;
+        server.core.m_bServing = 0;
+        UdpPeer peer;
+        QCOMPARE(server.AnswerTo(peer, datagram), std::optional<QByteArray>(kServiceRefused));
+        QCOMPARE(server.OccupiedSlots(), 0);
+        QVERIFY(server.core.notes.isEmpty());
+    }
+
+    void datagramsDroppedWithoutAnswer_data() {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::newRow("3 bytes") << QByteArray("\0\1a", 3);
+        QTest::newRow("ack") << QByteArray("\0\4\0\0", 4);
+        QTest::newRow("data") << QByteArray("\0\3\0\1abc", 7);
+        QTest::newRow("error") << QByteArray("\0\5\0\0oops\0", 9);
+        QTest::newRow("oack") << QByteArray("\0\6tsize\0" "0\0", 10);
+        QTest::newRow("opcode 0") << QByteArray("\0\0x\0octet\0", 10);
+        QTest::newRow("opcode 257") << QByteArray("\1\1x\0octet\0", 10);
+        QTest::newRow("101-byte read request") << Rrq(QByteArray(92, 'n'));
+        QTest::newRow("oversized datagram") << QByteArray(2000, '\1');
+    }
+    void datagramsDroppedWithoutAnswer() {
+        QFETCH(QByteArray, datagram);
+        Server server;
+        UdpPeer peer;
+        QCOMPARE(server.AnswerTo(peer, datagram), std::nullopt);
+        QCOMPARE(server.OccupiedSlots(), 0);
+        QCOMPARE(server.pListener->m_nActiveClients, 0);
+        QVERIFY(server.core.notes.isEmpty());
+    }
+
+    void requestsUpToOneHundredBytesAreAdmitted_data() {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::newRow("4-byte read request") << QByteArray("\0\1x\0", 4);
+        QTest::newRow("100-byte read request") << Rrq(QByteArray(91, 'n'));
+        QTest::newRow("write request") << MakeRequest(2, "up.bin", "netascii");
+    }
+    void requestsUpToOneHundredBytesAreAdmitted() {
+        QFETCH(QByteArray, datagram);
+        QVERIFY(datagram.size() <= 100);
+        QCOMPARE(Rrq(QByteArray(91, 'n')).size(), 100);
+        QCOMPARE(Rrq(QByteArray(92, 'n')).size(), 101);
+        Server server;
+        UdpPeer peer;
+        server.AnswerTo(peer, datagram);
+        QCOMPARE(server.OccupiedSlots(), 1);
+        QCOMPARE(server.pListener->m_nActiveClients, 1);
+        CClientSession* pSession = server.pListener->m_pSession[0];
+        QVERIFY(pSession);
+        QCOMPARE(pSession->m_nSlot, 0);
+        QCOMPARE(ntohs(pSession->m_peerAddr.sin_port), peer.Port());
+        QCOMPARE(pSession->m_strLocalAddress, QString("127.0.0.1"));
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(pSession->m_pBuffer.data()),
+                            datagram.size()),
+                 datagram);
+        QCOMPARE(server.core.notes.first(),
+                 (RecordingCore::Note{WM_SLOT_CLIENT, 1, "127.0.0.1", {}, 0, 0}));
+    }
+
+    void lowestFreeSlotAndSixthRequesterRefused() {
+        Server server;
+        UdpPeer peer;
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(server.AnswerTo(peer, Rrq()), std::nullopt);
+        QCOMPARE(server.OccupiedSlots(), 3);
+        // Slots 1 and 3 stay; slot 2 is freed and is the next one given out.
+        server.pListener->ReleaseSlot(1);
+        QCOMPARE(server.pListener->m_nActiveClients, 2);
+        QCOMPARE(server.AnswerTo(peer, Rrq()), std::nullopt);
+        QVERIFY(server.pListener->m_pSession[1]);
+        QCOMPARE(server.AnswerTo(peer, Rrq()), std::nullopt);
+        QCOMPARE(server.AnswerTo(peer, Rrq()), std::nullopt);
+        QCOMPARE(server.pListener->m_nActiveClients, 5);
+        int nNotesBefore = static_cast<int>(server.core.notes.size());
+        QCOMPARE(server.AnswerTo(peer, Rrq()), std::optional<QByteArray>(kTooManyClients));
+        QCOMPARE(server.core.notes.size(), nNotesBefore); // no row changes
+        QCOMPARE(server.pListener->m_nActiveClients, 5);
+
+        QList<QPair<int, int>> seen;
+        for (const auto& note : server.core.notes)
+            seen << qMakePair(note.nMessage, note.nSlot);
+        QCOMPARE(seen, (QList<QPair<int, int>>{{WM_SLOT_CLIENT, 1},
+                                                {WM_SLOT_CLIENT, 2},
+                                                {WM_SLOT_CLIENT, 3},
+                                                {WM_SLOT_IDLE, 2},
+                                                {WM_SLOT_CLIENT, 2},
+                                                {WM_SLOT_CLIENT, 4},
+                                                {WM_SLOT_CLIENT, 5}}));
+    }
+
+    void releaseResetsTheSlot() {
+        Server server;
+        UdpPeer peer;
+        server.AnswerTo(peer, Rrq());
+        server.pListener->m_nRetries[0] = 3;
+        server.pListener->ReleaseSlot(0);
+        QCOMPARE(server.pListener->m_pSession[0], nullptr);
+        QCOMPARE(server.pListener->m_nRetries[0], 0);
+        QCOMPARE(server.pListener->m_nActiveClients, 0);
+        server.pListener->ReleaseSlot(0); // an empty slot is left alone
+        QCOMPARE(server.pListener->m_nActiveClients, 0);
+        QCOMPARE(server.core.MessagesFor(1), (QList<int>{WM_SLOT_CLIENT, WM_SLOT_IDLE}));
+    }
+
+    void addressListsDecideBeforeTheDatagramIsLookedAt_data() {
+        QTest::addColumn<int>("allow");
+        QTest::addColumn<QString>("allowEntry");
+        QTest::addColumn<int>("deny");
+        QTest::addColumn<QString>("denyEntry");
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("occupied");
+        const QByteArray none;
+        QTest::newRow("deny match refuses a 2-byte datagram")
+            << 0 << "" << 1 << "127.0.0.*" << QByteArray("\0\1", 2) << kServiceRefused << 0;
+        QTest::newRow("deny match refuses an ack")
+            << 0 << "" << 1 << "127.*.*.*" << QByteArray("\0\4\0\0", 4) << kServiceRefused << 0;
+        QTest::newRow("empty allow list refuses everybody")
+            << 1 << "" << 0 << "" << Rrq() << kServiceRefused << 0;
+        QTest::newRow("allow list matching admits")
+            << 1 << "127.0.0.1" << 0 << "" << Rrq() << none << 1;
+        QTest::newRow("allowed client's ack is not answered")
+            << 1 << "127.0.0.1" << 0 << "" << QByteArray("\0\4\0\0", 4) << none << 0;
+        QTest::newRow("deny wins over allow")
+            << 1 << "*.*.*.*" << 1 << "127.0.0.1" << Rrq() << kServiceRefused << 0;
+        QTest::newRow("empty deny list refuses nobody")
+            << 0 << "" << 1 << "" << Rrq() << none << 1;
+        QTest::newRow("allow flag 2 is off") << 2 << "" << 0 << "" << Rrq() << none << 1;
+        QTest::newRow("deny flag 2 is off")
+            << 0 << "" << 2 << "127.0.0.1" << Rrq() << none << 1;
+        QTest::newRow("other address allowed only")
+            << 1 << "127.0.0.2" << 0 << "" << Rrq() << kServiceRefused << 0;
+    }
+    void addressListsDecideBeforeTheDatagramIsLookedAt() {
+        QFETCH(int, allow);
+        QFETCH(QString, allowEntry);
+        QFETCH(int, deny);
+        QFETCH(QString, denyEntry);
+        QFETCH(QByteArray, datagram);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, occupied);
+        Server server;
+        server.core.m_bAllow = allow;
+        server.core.m_strAllow[9] = allowEntry; // entry 10: every entry is tried
+        server.core.m_bDeny = deny;
+        server.core.m_strDeny[2] = denyEntry;
+        UdpPeer peer;
+        auto reply = server.AnswerTo(peer, datagram);
+        if (answer.isEmpty())
+            QCOMPARE(reply, std::nullopt);
+        else
+            QCOMPARE(reply, std::optional<QByteArray>(answer));
+        QCOMPARE(server.OccupiedSlots(), occupied);
+    }
+
+    void listChangesTakeEffectWithTheNextDatagram() {
+        Server server;
+        UdpPeer peer;
+        QCOMPARE(server.AnswerTo(peer, Rrq()), std::nullopt);
+        server.core.m_bDeny = 1;
+        server.core.m_strDeny[0] = "127.0.0.1";
+        QCOMPARE(server.AnswerTo(peer, Rrq()), std::optional<QByteArray>(kServiceRefused));
+        QCOMPARE(server.OccupiedSlots(), 1);
+    }
+
+    void destructionDeletesSessionsWithoutNotes() {
+        auto* pServer = new Server;
+        UdpPeer peer;
+        pServer->AnswerTo(peer, Rrq());
+        pServer->AnswerTo(peer, Rrq());
+        int nNotes = static_cast<int>(pServer->core.notes.size());
+        delete pServer->pListener;
+        pServer->core.m_pListener = nullptr;
+        QCOMPARE(pServer->core.notes.size(), nNotes);
+        delete pServer;
+    }
+};
+
+QTEST_GUILESS_MAIN(TestListener)
+#include "tst_listener.moc"

@@ -1,0 +1,225 @@
+#include "RecordingCore.h"
+#include "Registry.h"
+#include "TestSupport.h"
+
+#include <QSettings>
+#include <QtTest>
+
+namespace {
+QString KeyFile(const TempConfigHome& home) {
+    return home.Path() + "/Harnwick/Wharfkeep.ini";
+}
+
+// Writes values straight into the stored key, as a user editing it would.
+void Store(const TempConfigHome& home, const QVariantMap& values) {
+    QDir().mkpath(home.Path() + "/Harnwick");
+    QSettings file(KeyFile(home), QSettings::IniFormat);
+    for (auto it = values.begin(); it != values.end(); ++it)
+        file.setValue(it.key(), it.value());
+}
+
+void WriteLegacy(const TempConfigHome& home, const QString& body) {
+    QFile file(home.Path() + "/wharfkeep.ini");
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(body.toUtf8());
+}
+} // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void firstRunDefaults() {
+        TempConfigHome home;
+        MessageBoxRecorder boxes;
+        RecordingCore core;
+        core.LoadSettings();
+        QCOMPARE(core.m_strPort, QString("69"));
+        QCOMPARE(core.m_strTimeout, QString("30"));
+        QVERIFY(core.m_strInPath.isEmpty() && core.m_strOutPath.isEmpty());
+        QVERIFY(core.m_strForceFile.isEmpty());
+        for (int i = 0; i < kListEntries; ++i)
+            QVERIFY(core.m_strAllow[i].isEmpty() && core.m_strDeny[i].isEmpty());
+        QCOMPARE(core.m_bForce, 0);
+        QCOMPARE(core.m_bAllow, 0);
+        QCOMPARE(core.m_bDeny, 0);
+        QCOMPARE(core.m_bDisplay, 1);
+        QCOMPARE(core.m_bAlertWhenMinimised, 1);
+        QCOMPARE(core.m_bAllowTsize, 1);
+        QCOMPARE(core.m_bAllowTimeout, 1);
+        QCOMPARE(core.m_nDefAddress, 255);
+        QCOMPARE(core.m_bServing, 1);
+        QVERIFY(boxes.texts.isEmpty());
+    }
+
+    void keyWithOnlyPort() {
+        TempConfigHome home;
+        Store(home, {{"Port", "1069"}});
+        RecordingCore core;
+        core.LoadSettings();
+        QCOMPARE(core.m_strPort, QString("1069"));
+        QCOMPARE(core.m_strTimeout, QString("30"));
+        QCOMPARE(core.m_bDisplay, 0);
+        QCOMPARE(core.m_bAlertWhenMinimised, 0);
+        QCOMPARE(core.m_bAllowTsize, 0);
+        QCOMPARE(core.m_bAllowTimeout, 0);
+        QCOMPARE(core.m_nDefAddress, 255);
+    }
+
+    void optionFlagsFromBDelete_data() {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("alert");
+        QTest::addColumn<int>("tsize");
+        QTest::addColumn<int>("timeout");
+        QTest::newRow("6") << 6 << 1 << 1 << 0;
+        QTest::newRow("14") << 14 << 1 << 1 << 1;
+        QTest::newRow("8") << 8 << 0 << 0 << 1;
+        QTest::newRow("other bits ignored") << 0x71 << 0 << 0 << 0;
+    }
+    void optionFlagsFromBDelete() {
+        QFETCH(int, stored);
+        QFETCH(int, alert);
+        QFETCH(int, tsize);
+        QFETCH(int, timeout);
+        TempConfigHome home;
+        Store(home, {{"bDelete", stored}});
+        RecordingCore core;
+        core.LoadSettings();
+        QCOMPARE(core.m_bAlertWhenMinimised, alert);
+        QCOMPARE(core.m_bAllowTsize, tsize);
+        QCOMPARE(core.m_bAllowTimeout, timeout);
+    }
+
+    void onlyAllow3Stored() {
+        TempConfigHome home;
+        Store(home, {{"Allow3", "10.0.0.*"}, {"Deny10", "10.0.0.7"}});
+        RecordingCore core;
+        core.LoadSettings();
+        for (int i = 0; i < kListEntries; ++i) {
+            QCOMPARE(core.m_strAllow[i], i == 2 ? QString("10.0.0.*") : QString());
+            QCOMPARE(core.m_strDeny[i], i == 9 ? QString("10.0.0.7") : QString());
+        }
+    }
+
+    void overlongTextIsRefusedOnLoad_data() {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("999 characters") << 999 << true;
+        QTest::newRow("1000 characters") << 1000 << false;
+    }
+    void overlongTextIsRefusedOnLoad() {
+        QFETCH(int, length);
+        QFETCH(bool, taken);
+        TempConfigHome home;
+        const QString text(length, 'p');
+        Store(home, {{"InPath", text}, {"Allow1", text}, {"Allow2", "1.2.3.4"}});
+        RecordingCore core;
+        core.LoadSettings();
+        QCOMPARE(core.m_strInPath, taken ? text : QString());
+        QCOMPARE(core.m_strAllow[0], taken ? text : QString());
+        QCOMPARE(core.m_strAllow[1], QString("1.2.3.4")); // later entries still read
+    }
+
+    void saveThenLoadKeepsEverything() {
+        TempConfigHome home;
+        {
+            RecordingCore core;
+            core.m_strInPath = "/srv/in/";
+            core.m_strOutPath = "/srv/out, boot/";
+            core.m_strPort = "1069";
+            core.m_strTimeout = "45s";
+            core.m_strForceFile = "pxelinux.0";
+            core.m_strAllow[0] = "192.168.*.*";
+            core.m_strDeny[4] = "192.168.0.20";
+            core.m_bForce = 1;
+            core.m_bAllow = 1;
+            core.m_bDeny = 2;
+            core.m_bDisplay = 0;
+            core.m_bAlertWhenMinimised = 0;
+            core.m_bAllowTsize = 1;
+            core.m_bAllowTimeout = 0;
+            core.m_nDefAddress = 2;
+            core.SaveSettings();
+        }
+        RecordingCore core;
+        core.LoadSettings();
+        QCOMPARE(core.m_strInPath, QString("/srv/in/"));
+        QCOMPARE(core.m_strOutPath, QString("/srv/out, boot/"));
+        QCOMPARE(core.m_strPort, QString("1069"));
+        QCOMPARE(core.m_strTimeout, QString("45s"));
+        QCOMPARE(core.m_strForceFile, QString("pxelinux.0"));
+        QCOMPARE(core.m_strAllow[0], QString("192.168.*.*"));
+        QCOMPARE(core.m_strDeny[4], QString("192.168.0.20"));
+        QCOMPARE(core.m_bForce, 1);
+        QCOMPARE(core.m_bAllow, 1);
+        QCOMPARE(core.m_bDeny, 2);
+        QCOMPARE(core.m_bDisplay, 0);
+        QCOMPARE(core.m_bAlertWhenMinimised, 0);
+        QCOMPARE(core.m_bAllowTsize, 1);
+        QCOMPARE(core.m_bAllowTimeout, 0);
+        QCOMPARE(core.m_nDefAddress, 2);
+        QSettings file(KeyFile(home), QSettings::IniFormat);
+        QCOMPARE(file.value("bDelete").toInt(), 4);
+    }
+
+    void emptyListEntriesAreNotWritten() {
+        TempConfigHome home;
+        RecordingCore core;
+        core.m_strAllow[1] = "10.*";
+        core.SaveSettings();
+        QSettings file(KeyFile(home), QSettings::IniFormat);
+        QVERIFY(file.contains("Allow2"));
+        QVERIFY(!file.contains("Allow3"));
+        QVERIFY(!file.contains("Deny1"));
+        // The five texts are written even when empty.
+        for (const char* name : {"InPath", "OutPath", "Port", "Timeout", "ForceFile"})
+            QVERIFY2(file.contains(name), name);
+    }
+
+    void legacyProfileTakenOverOnce() {
+        TempConfigHome home;
+        WriteLegacy(home, "[Options]\nIncoming=/old/in/\nOutgoing=/old/out/\nSocket=2069\n");
+        MessageBoxRecorder boxes;
+        {
+            RecordingCore core;
+            core.LoadSettings();
+            QCOMPARE(core.m_strInPath, QString("/old/in/"));
+            QCOMPARE(core.m_strOutPath, QString("/old/out/"));
+            QCOMPARE(core.m_strPort, QString("2069"));
+            QCOMPARE(core.m_strTimeout, QString("60"));
+            core.SaveSettings();
+        }
+        QVERIFY(!QFile::exists(CWharfCore::LegacyProfilePath()));
+        QCOMPARE(boxes.texts, QStringList("Please check your settings as they have changed"));
+        RecordingCore core;
+        core.LoadSettings();
+        QCOMPARE(core.m_strTimeout, QString("60"));
+        QCOMPARE(boxes.texts.size(), 1);
+    }
+
+    void legacyProfileLosesToStoredValues() {
+        TempConfigHome home;
+        WriteLegacy(home, "[Options]\nIncoming=/old/in/\nTimeout=90\n");
+        Store(home, {{"InPath", "/new/in/"}});
+        MessageBoxRecorder boxes;
+        RecordingCore core;
+        core.LoadSettings();
+        QCOMPARE(core.m_strInPath, QString("/new/in/"));
+        QCOMPARE(core.m_strTimeout, QString("90"));
+        QCOMPARE(core.m_strPort, QString("69"));
+    }
+
+    void legacyProfileWithoutIncomingIsIgnored() {
+        TempConfigHome home;
+        WriteLegacy(home, "[Options]\nIncoming=\nSocket=2069\nTimeout=90\n");
+        MessageBoxRecorder boxes;
+        RecordingCore core;
+        core.LoadSettings();
+        QCOMPARE(core.m_strPort, QString("69"));
+        QCOMPARE(core.m_strTimeout, QString("30"));
+        QVERIFY(QFile::exists(CWharfCore::LegacyProfilePath()));
+        QVERIFY(boxes.texts.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSettings)
+#include "tst_settings.moc"
