@@ -1,6 +1,6 @@
 #include "WharfCore.h"
 
-#include "HostAddresses.h"
+#include "LocalAddress.h"
 #include "ListenSocket.h"
 #include "MessageBox.h"
 #include "Registry.h"
@@ -138,21 +138,7 @@ int CWharfCore::MessageForType(int nType) {
 void CWharfCore::NotifyView(int, int) {}
 
 std::optional<QString> CWharfCore::ChooseListenAddress() {
-    // Without a window to ask in: the only address, the remembered one, or
-    // the first in the list.
-    auto addresses = HostAddressList();
-    if (!addresses || addresses->isEmpty()) {
-        AfxMessageBox(addresses ? "Unable to resolve Local Host I.P. address"
-                                : "Unable to resolve Local Host name");
-        return std::nullopt;
-    }
-    int nCount = static_cast<int>(addresses->size());
-    int p = 0;
-    if (nCount == 1)
-        m_nDefAddress = 0;
-    else if (m_nDefAddress >= 1 && m_nDefAddress <= nCount)
-        p = m_nDefAddress - 1;
-    return addresses->at(p);
+    return ChooseLocalAddress(m_nDefAddress, AddressRole::Server);
 }
 
 bool CWharfCore::MatchPattern(const int octets[4], const QString& strPattern) {
