@@ -2,7 +2,9 @@
 # Sourced by the run and test scripts; run them as root on Debian 12.
 
 BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev"
-TEST_PACKAGES=""
+# Real TFTP peers for the interoperability tests; tftpd-hpa is run by the
+# tests themselves on loopback ports, never as the system service.
+TEST_PACKAGES="curl tftp-hpa atftp busybox tftpd-hpa"
 
 install_packages() {
     local missing=()
@@ -14,9 +16,15 @@ install_packages() {
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing: ${missing[*]}"
         apt-get update -qq
-        # Packages with services of their own must not start them here.
-        DEBIAN_FRONTEND=noninteractive RUNLEVEL=1 \
+        # Packages with services of their own (tftpd-hpa) must not start them.
+        local policy=/usr/sbin/policy-rc.d made_policy=0
+        if [ ! -e "$policy" ]; then
+            printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod +x "$policy" && made_policy=1
+        fi
+        DEBIAN_FRONTEND=noninteractive \
             apt-get install -y -qq --no-install-recommends "${missing[@]}"
+        [ "$made_policy" = 1 ] && rm -f "$policy"
+        return 0
     fi
 }
 
