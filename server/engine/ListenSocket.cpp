@@ -1,6 +1,7 @@
 #include "ListenSocket.h"
 
 #include "ClientSession.h"
+#include "Clock.h"
 #include "MessageBox.h"
 #include "Tftp.h"
 
@@ -121,9 +122,34 @@ void CListenSocket::ReleaseSlot(int i) {
 }
 
 void CListenSocket::SweepSessions() {
-    // Transfers and their time-outs arrive with the sessions; until then a
-    // session that has ended is simply freed.
-    for (int i = 0; i < kSlots; ++i)
-        if (m_pSession[i] && !m_pSession[i]->m_bActive)
+    CWharfCore* pCore = GetWharfCore();
+    unsigned long nSetting = tftp::LeadingDigits(pCore->m_strTimeout.toLatin1(), 100000);
+    if (nSetting < kMinTimeout || nSetting > kMaxTimeout) {
+        nSetting = kMinTimeout;
+        pCore->m_strTimeout = "30";
+    }
+    if (m_nActiveClients == 0)
+        return;
+    const time_t now = CTime::GetCurrentTime().GetTime();
+    for (int i = 0; i < kSlots; ++i) {
+        CClientSession* pSession = m_pSession[i];
+        if (!pSession)
+            continue;
+        const long nLimit = pSession->m_nTimeout != 0 ? pSession->m_nTimeout
+                                                       : static_cast<long>(nSetting);
+        if (!pSession->m_bActive) {
             ReleaseSlot(i);
+        } else if (now - pSession->m_tLastActivity > nLimit) {
+            if (m_nRetries[i] >= kMaxRetries || pSession->m_nOpcode == tftp::OP_WRQ) {
+                // A silent writer is never retransmitted to.
+                ReleaseSlot(i);
+            } else {
+                ++m_nRetries[i];
+                pSession->m_tLastActivity = now;
+                pCore->NotifyView(1030, i + 1);
+                if (!pSession->ResendBlock())
+                    ReleaseSlot(i);
+            }
+        }
+    }
 }

@@ -13,6 +13,9 @@ class CClientSession;
 class CListenSocket : public CAsyncSocket {
 public:
     static constexpr int kRequestSize = 100;
+    static constexpr int kMaxRetries = 5;
+    static constexpr unsigned long kMinTimeout = 30;
+    static constexpr unsigned long kMaxTimeout = 7200;
 
     CListenSocket();
     ~CListenSocket() override;
@@ -22,7 +25,9 @@ public:
     bool CreateSession();
     // Frees slot i: the view is told, the count lowered, the session deleted.
     void ReleaseSlot(int i);
-    // The time-out sweep over the five slots.
+    // The time-out sweep over the five slots: frees ended sessions, sends a
+    // silent reader its last block again (five times at most) and gives up
+    // silent sessions.
     void SweepSessions();
 
     // The refusal packets, as sent.
