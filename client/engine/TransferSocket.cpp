@@ -1,4 +1,564 @@
 #include "TransferSocket.h"
 
-CTransferSocket::CTransferSocket() = default;
-CTransferSocket::~CTransferSocket() = default;
+#include "LocalAddress.h"
+#include "MessageBox.h"
+#include "SkifferCore.h"
+#include "Tftp.h"
+
+#include <arpa/inet.h>
+#include <sys/stat.h>
+
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+namespace {
+constexpr int kInitialBuffer = 520;
+constexpr int kMaxAddressText = 100;
+constexpr int kMaxServerText = 42; // keeps the whole status line within 60 characters
+const char* const kServerMessage = "Msg from Server > ";
+
+uint32_t FileLength(FILE* pFile) {
+    struct stat st {};
+    if (::fstat(::fileno(pFile), &st) != 0 || st.st_size < 0)
+        return 0;
+    return static_cast<uint32_t>(std::min<off_t>(st.st_size, 0xFFFFFFFF));
+}
+
+int DecimalDigits(long nValue) {
+    return std::snprintf(nullptr, 0, "%ld", nValue);
+}
+} // namespace
+
+FILE* OpenLocalFile(const QString& strPath, const char* pszMode) {
+    FILE* pFile = std::fopen(QFile::encodeName(strPath).constData(), pszMode);
+    if (!pFile)
+        return nullptr;
+    struct stat st {};
+    if (::fstat(::fileno(pFile), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(pFile);
+        errno = EISDIR;
+        return nullptr;
+    }
+    return pFile;
+}
+
+CTransferSocket::CTransferSocket() {
+    m_pBuffer.resize(kInitialBuffer);
+    if (CSkifferCore* pCore = GetSkifferCore())
+        pCore->m_pTransfer = this;
+}
+
+CTransferSocket::~CTransferSocket() {
+    if (m_pFile) {
+        std::fclose(m_pFile);
+        m_pFile = nullptr;
+    }
+    if (CSkifferCore* pCore = GetSkifferCore(); pCore && pCore->m_pTransfer == this)
+        pCore->m_pTransfer = nullptr;
+    Close();
+}
+
+int CTransferSocket::Message(const QString& strText, unsigned nType) {
+    // While a box is open neither the time-out check nor a datagram may
+    // end or advance the transfer under the code that asked.
+    bool bWasOpen = m_bInMessageBox;
+    m_bInMessageBox = true;
+    int nAnswer = AfxMessageBox(strText, nType);
+    m_bInMessageBox = bWasOpen;
+    return nAnswer;
+}
+
+void CTransferSocket::ShowStatus(const QString& strText) {
+    if (CSkifferCore* pCore = GetSkifferCore())
+        pCore->ShowStatus(strText);
+}
+
+void CTransferSocket::PostToView(int nMessage, long wParam, long lParam) {
+    if (m_pView)
+        m_pView->PostMessage(nMessage, wParam, lParam);
+}
+
+int CTransferSocket::CreateTransferSocket() {
+    CSkifferCore* pCore = GetSkifferCore();
+    int nNoChoice = 0;
+    std::optional<QString> address =
+        ChooseLocalAddress(pCore ? pCore->m_nDefaultIP : nNoChoice, AddressRole::Client);
+    if (!address)
+        return 0;
+    m_strLocalAddress = address->left(kMaxAddressText);
+    PostToView(WM_CLIENT_ADDRESS, 0, 0);
+    if (!Create(0, SOCK_DGRAM, FD_READ, m_strLocalAddress.toLatin1().constData())) {
+        Message("Unable to Create port");
+        return 0;
+    }
+    if (!AsyncSelect(FD_READ)) {
+        Message("Unable to Select local port mode");
+        return 0;
+    }
+    return 1;
+}
+
+bool CTransferSocket::ResizeBuffer(int nSize) {
+    // Never smaller than the largest ERROR packet, which is built here too.
+    size_t nBytes = static_cast<size_t>(std::max(nSize, tftp::MaxErrorPacketSize()));
+    try {
+        m_pBuffer.resize(nBytes);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+int CTransferSocket::SetupBuffers(int bSending) {
+    if (m_nBlockSize < tftp::kMinBlockSize || m_nBlockSize > tftp::kMaxBlockSize) {
+        Message("Block size settings not valid for sockets");
+        return 0;
+    }
+    int nSize = m_nBlockSize + tftp::kBufferSlack;
+    if (!ResizeBuffer(nSize)) {
+        Message("Unable to allocate buffers for transfer");
+        return 0;
+    }
+    int nOption = bSending ? SO_SNDBUF : SO_RCVBUF;
+    int nInForce = 0;
+    socklen_t nLength = sizeof nInForce;
+    if (!SetSockOpt(nOption, &nSize, sizeof nSize) || !GetSockOpt(nOption, &nInForce, &nLength) ||
+        nInForce - tftp::kBufferSlack < tftp::kMinBlockSize) {
+        Message("Block size settings not valid for sockets");
+        return 0;
+    }
+    if (nInForce == nSize)
+        return 1;
+    m_nBlockSize = nInForce - tftp::kBufferSlack;
+    if (!ResizeBuffer(nInForce)) {
+        Message("Unable to allocate buffers for transfer");
+        return 0;
+    }
+    PostToView(WM_CLIENT_BLOCKSIZE, 0, m_nBlockSize);
+    return 1;
+}
+
+int CTransferSocket::RequestLength(const QByteArray& name, const char* pszMode) const {
+    int nLength = 2 + static_cast<int>(name.size()) + 1 + static_cast<int>(std::strlen(pszMode)) + 1;
+    if (!m_bSending)
+        nLength += static_cast<int>(std::strlen(tftp::kOptTsize)) + 1 + 2;
+    if (m_bSendTimeout)
+        nLength += static_cast<int>(std::strlen(tftp::kOptTimeout)) + 1 + DecimalDigits(m_nTimeout) + 1;
+    if (m_nBlockSize != tftp::kDefaultBlockSize)
+        nLength +=
+            static_cast<int>(std::strlen(tftp::kOptBlksize)) + 1 + DecimalDigits(m_nBlockSize) + 1;
+    return nLength;
+}
+
+int CTransferSocket::BuildRequest(int nOpcode, const QByteArray& name, uint8_t* pBuffer,
+                                  const char* pszMode) {
+    uint8_t* p = pBuffer;
+    tftp::PutWord(p, static_cast<unsigned>(nOpcode));
+    p += 2;
+    std::memcpy(p, name.constData(), static_cast<size_t>(name.size()));
+    p += name.size();
+    *p++ = 0;
+    size_t nMode = std::strlen(pszMode);
+    std::memcpy(p, pszMode, nMode);
+    p += nMode;
+    *p++ = 0;
+    if (!m_bSending)
+        p += tftp::WriteOption(p, tftp::kOptTsize, 0);
+    if (m_bSendTimeout)
+        p += tftp::WriteOption(p, tftp::kOptTimeout, m_nTimeout);
+    if (m_nBlockSize != tftp::kDefaultBlockSize)
+        p += tftp::WriteOption(p, tftp::kOptBlksize, m_nBlockSize);
+    return static_cast<int>(p - pBuffer);
+}
+
+// Sends the request laid out in the packet buffer; 0 when it went out whole,
+// else the error number of the failed send.
+int CTransferSocket::SendRequest(int nLength, const QString& strHost, int nPort) {
+    QByteArray host = strHost.toLatin1();
+    m_requestAddr = sockaddr_in{};
+    m_requestAddr.sin_family = AF_INET;
+    ::inet_pton(AF_INET, host.constData(), &m_requestAddr.sin_addr);
+    m_bPeerKnown = false;
+    m_tLastActivity = CTime::GetCurrentTime();
+    // A port outside 0 to 65535 is refused whole by the socket layer, never cut.
+    int nSent = nPort < 0 ? SOCKET_ERROR
+                          : SendTo(m_pBuffer.data(), nLength, static_cast<unsigned>(nPort),
+                                   host.constData());
+    if (nSent == nLength)
+        return 0;
+    int nError = nSent < 0 ? GetLastError() : EMSGSIZE;
+    return nError != 0 ? nError : EINVAL;
+}
+
+int CTransferSocket::StartSend(const QString& strRemote, const QString& strLocal,
+                               const QString& strHost, int nPort, int bOctet,
+                               const QString& strDropped) {
+    if (!SetupBuffers(1))
+        return 0;
+    m_bActive = 1;
+    m_nBlock = 1;
+    m_tLastActivity = CTime::GetCurrentTime();
+    m_bLastBlock = 0;
+    m_nBytes = 0;
+
+    CSkifferCore* pCore = GetSkifferCore();
+    QString strPath = m_bDroppedPath == 1 ? m_strDroppedDir + strDropped
+                                          : (pCore ? pCore->m_strOutbound : QString()) + strLocal;
+
+    const char* pszMode = bOctet == 1 ? tftp::kModeOctet : tftp::kModeNetascii;
+    QByteArray name = strRemote.toLocal8Bit();
+    // Room for the request, and for a first block of the default size.
+    int nRoom = std::max(RequestLength(name, pszMode),
+                         tftp::kDefaultBlockSize + tftp::kBufferSlack);
+    if (nRoom > static_cast<int>(m_pBuffer.size()) && !ResizeBuffer(nRoom)) {
+        Message("Unable to allocate buffers for transfer");
+        m_bActive = 0;
+        return 0;
+    }
+    int nLength = BuildRequest(tftp::OP_WRQ, name, m_pBuffer.data(), pszMode);
+    m_nAskedBlockSize = m_nBlockSize;
+
+    m_pFile = OpenLocalFile(strPath, bOctet == 1 ? tftp::kOpenModes[2] : tftp::kOpenModes[0]);
+    if (!m_pFile) {
+        Message("Unable to open file");
+        m_bActive = 0;
+        return 0;
+    }
+    m_nTotalSize = FileLength(m_pFile);
+    ShowStatus("Offering file to server ...");
+    PostToView(WM_CLIENT_PROGRESS, 0, m_nTotalSize);
+
+    if (int nError = SendRequest(nLength, strHost, nPort)) {
+        // Closed at once: nothing will ever read it for this request.
+        EndTransfer(-1);
+        m_szStatus = QString::asprintf("Error sending to host : %d", nError - 1000);
+        Message(m_szStatus);
+        return 0;
+    }
+    return 1;
+}
+
+int CTransferSocket::StartFetch(const QString& strRemote, const QString& strLocal,
+                                const QString& strHost, int nPort, int bOctet) {
+    if (!SetupBuffers(0))
+        return 0;
+    m_bActive = 1;
+    m_nBlock = 1;
+    m_tLastActivity = CTime::GetCurrentTime();
+    m_nBytes = 0;
+    m_nBlocks = 0;
+    m_nTotalSize = 0;
+
+    const char* pszMode = bOctet == 1 ? tftp::kModeOctet : tftp::kModeNetascii;
+    QByteArray name = strRemote.toLocal8Bit();
+    // Room for the request, and for a first block of the default size.
+    int nRoom = std::max(RequestLength(name, pszMode),
+                         tftp::kDefaultBlockSize + tftp::kBufferSlack);
+    if (nRoom > static_cast<int>(m_pBuffer.size()) && !ResizeBuffer(nRoom)) {
+        Message("Unable to allocate buffers for transfer");
+        m_bActive = 0;
+        return 0;
+    }
+    int nLength = BuildRequest(tftp::OP_RRQ, name, m_pBuffer.data(), pszMode);
+    m_nAskedBlockSize = m_nBlockSize;
+
+    CSkifferCore* pCore = GetSkifferCore();
+    QString strPath = (pCore ? pCore->m_strInbound : QString()) + strLocal;
+    if (!pCore || !pCore->m_bOverWrite) {
+        if (FILE* pExisting = OpenLocalFile(strPath, tftp::kOpenModes[2])) {
+            std::fclose(pExisting);
+            if (Message("File already exists\n\nOverwrite it ?", MB_YESNO | MB_ICONQUESTION) !=
+                IDYES) {
+                m_bActive = 0;
+                return 0;
+            }
+        }
+    }
+    m_pFile = OpenLocalFile(strPath, bOctet == 1 ? tftp::kOpenModes[3] : tftp::kOpenModes[1]);
+    if (!m_pFile) {
+        m_szStatus = QString::asprintf("Unable to create file : %s", strPath.toLocal8Bit().constData());
+        Message(m_szStatus);
+        m_bActive = 0;
+        return 0;
+    }
+    ShowStatus("Requesting file from server ...");
+
+    if (int nError = SendRequest(nLength, strHost, nPort)) {
+        // The empty file stays; it is closed at once.
+        EndTransfer(-1);
+        m_szStatus = QString::asprintf("Client : Error sending to host : %d", nError - 1000);
+        Message(m_szStatus);
+        return 0;
+    }
+    return 1;
+}
+
+void CTransferSocket::OnSend(int) {}
+
+bool CTransferSocket::AcceptSource(const sockaddr_in& from) {
+    if (!m_bPeerKnown) {
+        // The server answers from a port of its own: any port of the host
+        // the request went to, which from now on is the transfer's peer.
+        if (from.sin_addr.s_addr == m_requestAddr.sin_addr.s_addr) {
+            m_peerAddr = from;
+            m_bPeerKnown = true;
+            return true;
+        }
+    } else if (from.sin_addr.s_addr == m_peerAddr.sin_addr.s_addr &&
+               from.sin_port == m_peerAddr.sin_port) {
+        return true;
+    }
+    uint8_t abError[64];
+    int nLength = tftp::BuildError(abError, tftp::ErrorTable::Client, 5);
+    SendTo(abError, nLength, reinterpret_cast<const sockaddr*>(&from), sizeof from);
+    return false;
+}
+
+void CTransferSocket::OnReceive(int nErrorCode) {
+    sockaddr_in from{};
+    socklen_t nFromLength = sizeof from;
+    if (nErrorCode != 0 || m_bActive != 1 || m_bInMessageBox) {
+        // Taken and dropped: the socket stays quiet until a datagram is read,
+        // and this one belongs to no transfer that can take it now.
+        uint8_t abDrop[1];
+        ReceiveFrom(abDrop, sizeof abDrop, reinterpret_cast<sockaddr*>(&from), &nFromLength);
+        return;
+    }
+    // Until the first answer a server that ignores options may still send
+    // blocks of the default size, whatever was offered.
+    int nLargest = std::max(m_nBlockSize, m_bPeerKnown ? 0 : tftp::kDefaultBlockSize);
+    int nCapacity = std::min(nLargest + tftp::kHeaderSize, static_cast<int>(m_pBuffer.size()));
+    // An oversized datagram fails here and is ignored like a short one.
+    m_nReceived = ReceiveFrom(m_pBuffer.data(), nCapacity, reinterpret_cast<sockaddr*>(&from),
+                              &nFromLength);
+    if (m_nReceived < tftp::kHeaderSize)
+        return;
+    bool bFirstAnswer = !m_bPeerKnown;
+    if (!AcceptSource(from))
+        return;
+    m_tLastActivity = CTime::GetCurrentTime();
+    unsigned nOpcode = tftp::GetWord(m_pBuffer.data());
+    if (bFirstAnswer && nOpcode == (m_bSending == 1 ? tftp::OP_ACK : tftp::OP_DATA) &&
+        !UseDefaultBlockSize())
+        return;
+    if (m_bSending == 1)
+        OnAckPacket();
+    else
+        OnDataPacket();
+}
+
+void CTransferSocket::SendToPeer(int nLength) {
+    SendTo(m_pBuffer.data(), nLength, reinterpret_cast<const sockaddr*>(&m_peerAddr),
+           sizeof m_peerAddr);
+}
+
+void CTransferSocket::OnDataPacket() {
+    uint8_t* p = m_pBuffer.data();
+    int nOpcode = tftp::GetWord(p);
+    switch (nOpcode) {
+    case tftp::OP_DATA: {
+        if (tftp::GetWord(p + 2) != m_nBlock)
+            return; // a repeat, or a block we are not waiting for
+        size_t nData = static_cast<size_t>(m_nReceived - tftp::kHeaderSize);
+        // Flushed with every block, so that a full disk is found now and
+        // not after the transfer has been reported done.
+        if (!m_pFile || std::fwrite(p + tftp::kHeaderSize, 1, nData, m_pFile) != nData ||
+            std::fflush(m_pFile) != 0) {
+            Message("Error writing to local file");
+            EndTransfer(3);
+            return;
+        }
+        m_nBytes += static_cast<uint32_t>(nData);
+        ++m_nBlocks;
+        m_szStatus = QString::asprintf("Received %lu bytes (%lu blocks)",
+                                       static_cast<unsigned long>(m_nBytes),
+                                       static_cast<unsigned long>(m_nBlocks));
+        ShowStatus(m_szStatus);
+        if (m_nTotalSize != 0)
+            PostToView(WM_CLIENT_PROGRESS, 2, m_nBytes);
+        tftp::PutWord(p, tftp::OP_ACK);
+        tftp::PutWord(p + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
+        SendToPeer(tftp::kHeaderSize);
+        ++m_nBlock;
+        if (m_nReceived == m_nBlockSize + tftp::kHeaderSize)
+            return;
+        m_szStatus = QString::asprintf("Received %lu bytes (%lu blocks) - Done",
+                                       static_cast<unsigned long>(m_nBytes),
+                                       static_cast<unsigned long>(m_nBlocks));
+        ShowStatus(m_szStatus);
+        EndTransfer(-1);
+        return;
+    }
+    case tftp::OP_ERROR:
+        OnServerError();
+        return;
+    case tftp::OP_OACK:
+        ApplyOptions();
+        return;
+    case tftp::OP_OPTION_FAILURE:
+        EndTransfer(7);
+        return;
+    default:
+        m_szStatus = QString::asprintf("Unknown TFTP command received %d",
+                                       static_cast<int>(static_cast<int16_t>(nOpcode)));
+        ShowStatus(m_szStatus);
+        EndTransfer(4);
+        return;
+    }
+}
+
+// ERROR from the server: its text in the status line, nothing sent back.
+void CTransferSocket::OnServerError() {
+    const uint8_t* p = m_pBuffer.data();
+    const char* pszText = reinterpret_cast<const char*>(p + tftp::kHeaderSize);
+    int nAvailable = m_nReceived - tftp::kHeaderSize;
+    int n = 0;
+    while (n < nAvailable && n < kMaxServerText && pszText[n] != 0)
+        ++n;
+    m_szStatus = kServerMessage + QString::fromLatin1(pszText, n);
+    ShowStatus(m_szStatus);
+    EndTransfer(-1);
+}
+
+void CTransferSocket::OnAckPacket() {
+    uint8_t* p = m_pBuffer.data();
+    switch (tftp::GetWord(p)) {
+    case tftp::OP_ACK:
+        SendNextBlock(tftp::GetWord(p + 2));
+        return;
+    case tftp::OP_ERROR:
+        OnServerError();
+        return;
+    case tftp::OP_OACK:
+        ApplyOptions();
+        return;
+    case tftp::OP_OPTION_FAILURE:
+        ShowStatus("Option Failure");
+        EndTransfer(7);
+        return;
+    default:
+        EndTransfer(4);
+        return;
+    }
+}
+
+void CTransferSocket::ApplyOptions() {
+    // The pairs are read from a copy: a new block size moves the buffer.
+    QByteArray oack(reinterpret_cast<const char*>(m_pBuffer.data()), m_nReceived);
+    tftp::OptionReader reader(reinterpret_cast<const uint8_t*>(oack.constData()) + 2,
+                              static_cast<size_t>(oack.size() - 2));
+    tftp::OptionEntry entry;
+    bool bBlockSizeAcknowledged = false;
+    while (reader.Next(entry)) {
+        const char* pszName = entry.name.constData();
+        if (tftp::SameNoCase(pszName, tftp::kOptTsize)) {
+            if (!m_bSending) {
+                m_nTotalSize = static_cast<uint32_t>(entry.value);
+                PostToView(WM_CLIENT_PROGRESS, 0, m_nTotalSize);
+            }
+        } else if (tftp::SameNoCase(pszName, tftp::kOptBlksize)) {
+            // A server may lower the block size offered, never raise it.
+            if (entry.value < static_cast<unsigned long>(tftp::kMinBlockSize) ||
+                entry.value > static_cast<unsigned long>(m_nAskedBlockSize)) {
+                ShowStatus("Option Failure");
+                EndTransfer(7);
+                return;
+            }
+            bBlockSizeAcknowledged = true;
+            if (static_cast<int>(entry.value) != m_nBlockSize) {
+                m_nBlockSize = static_cast<int>(entry.value);
+                if (!SetupBuffers(m_bSending)) {
+                    EndTransfer(0);
+                    return;
+                }
+            }
+        }
+        // "timeout" is passed over: the client keeps its own time-out.
+    }
+    if (!bBlockSizeAcknowledged && !UseDefaultBlockSize())
+        return;
+    if (m_bSending == 1) {
+        SendNextBlock(0);
+        return;
+    }
+    uint8_t* p = m_pBuffer.data();
+    tftp::PutWord(p, tftp::OP_ACK);
+    tftp::PutWord(p + 2, 0);
+    SendToPeer(tftp::kHeaderSize);
+}
+
+// A server that does not acknowledge "blksize" uses the default block size
+// (RFC 2347); keeping the size offered would take its first full block for
+// the last one.
+bool CTransferSocket::UseDefaultBlockSize() {
+    if (m_nBlockSize == tftp::kDefaultBlockSize)
+        return true;
+    m_nBlockSize = tftp::kDefaultBlockSize;
+    if (!SetupBuffers(m_bSending)) {
+        EndTransfer(0);
+        return false;
+    }
+    if (m_nBlockSize == tftp::kDefaultBlockSize)
+        PostToView(WM_CLIENT_BLOCKSIZE, 0, m_nBlockSize);
+    return true;
+}
+
+void CTransferSocket::SendNextBlock(unsigned nAcked) {
+    if (static_cast<int>(nAcked) != m_nBlock - 1)
+        return;
+    if (m_bLastBlock == 1) {
+        EndTransfer(-1);
+        return;
+    }
+    uint8_t* p = m_pBuffer.data();
+    size_t nRead = m_pFile ? std::fread(p + tftp::kHeaderSize, 1,
+                                        static_cast<size_t>(m_nBlockSize), m_pFile)
+                           : 0;
+    m_nBytes += static_cast<uint32_t>(nRead);
+    PostToView(WM_CLIENT_PROGRESS, 1, m_nBytes);
+    if (m_nBytes != 0 && m_nTotalSize != 0) {
+        int nPercent = static_cast<int>(100.0 / (static_cast<double>(m_nTotalSize) /
+                                                 static_cast<double>(m_nBytes)));
+        m_szStatus = QString::asprintf("Sent %lu bytes (%d%%)", static_cast<unsigned long>(m_nBytes),
+                                       nPercent);
+    } else {
+        m_szStatus = QString::asprintf("Sent %lu bytes", static_cast<unsigned long>(m_nBytes));
+    }
+    ShowStatus(m_szStatus);
+    tftp::PutWord(p, tftp::OP_DATA);
+    tftp::PutWord(p + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
+    SendToPeer(static_cast<int>(nRead) + tftp::kHeaderSize);
+    if (nRead != static_cast<size_t>(m_nBlockSize))
+        m_bLastBlock = 1;
+    ++m_nBlock;
+}
+
+void CTransferSocket::EndTransfer(int nCode) {
+    if (m_bActive && nCode != -1) {
+        int nLength = tftp::BuildError(m_pBuffer.data(), tftp::ErrorTable::Client, nCode);
+        SendToPeer(nLength);
+    }
+    if (m_pFile) {
+        std::fclose(m_pFile);
+        m_pFile = nullptr;
+    }
+    m_bActive = 0;
+}
+
+void CTransferSocket::CheckTimeout() {
+    if (m_bActive != 1 || m_bInMessageBox)
+        return;
+    time_t tNow = CTime::GetCurrentTime().GetTime();
+    if (tNow - m_nTimeout > m_tLastActivity.GetTime()) {
+        ShowStatus("Timed out");
+        EndTransfer(-1);
+    }
+}
+
+void CTransferSocket::Abort() {
+    if (m_bActive)
+        EndTransfer(-1);
+}

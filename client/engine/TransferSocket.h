@@ -1,12 +1,87 @@
 #pragma once
 
 #include "AsyncSocket.h"
+#include "Clock.h"
+#include "TransferView.h"
 
-// The client's transfer object: one socket and one transfer.
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+// The client's transfer object: one socket bound to the chosen local address
+// and one transfer, sending a local file (write request) or fetching a remote
+// one (read request). The client never retransmits; a transfer ends with the
+// last block, an error from either side, the user's Abort, or a silence
+// longer than the time-out.
 class CTransferSocket : public CAsyncSocket {
 public:
     CTransferSocket();
     ~CTransferSocket() override;
 
+    int CreateTransferSocket();
+    int StartSend(const QString& strRemote, const QString& strLocal, const QString& strHost,
+                  int nPort, int bOctet, const QString& strDropped);
+    int StartFetch(const QString& strRemote, const QString& strLocal, const QString& strHost,
+                   int nPort, int bOctet);
+    // Lays out a read (1) or write (2) request in pBuffer, which must hold
+    // RequestLength bytes; returns its length.
+    int BuildRequest(int nOpcode, const QByteArray& name, uint8_t* pBuffer, const char* pszMode);
+    int RequestLength(const QByteArray& name, const char* pszMode) const;
+    int SetupBuffers(int bSending);
+
+    void OnReceive(int nErrorCode) override;
+    void OnSend(int nErrorCode) override;
+    void OnDataPacket();
+    void OnAckPacket();
+    // Ends the transfer; a code of 0 to 7 first sends the server that ERROR.
+    void EndTransfer(int nCode);
+    void CheckTimeout();
+    // The user's Abort: ends an active transfer without a word to the server.
+    void Abort();
+
+    int m_bSendTimeout = 0;
+    int m_nBlockSize = 512;
+    QString m_strLocalAddress;
+    CTransferView* m_pView = nullptr;
+    sockaddr_in m_peerAddr{};
     int m_bActive = 0;
+    int m_bSending = 0;
+    int m_bLastBlock = 0;
+    int m_bDroppedPath = 0;
+    std::vector<uint8_t> m_pBuffer;
+    QString m_szStatus;
+    FILE* m_pFile = nullptr;
+    int m_nBlock = 0;
+    int m_nReceived = 0;
+    uint32_t m_nTotalSize = 0;
+    uint32_t m_nBytes = 0;
+    uint32_t m_nBlocks = 0;
+    CTime m_tLastActivity;
+    int m_nTimeout = 0;
+    // Directory of a dropped or opened file, ending in '/' (m_bDroppedPath 1).
+    QString m_strDroppedDir;
+
+private:
+    bool ResizeBuffer(int nSize);
+    int Message(const QString& strText, unsigned nType = 0);
+    void ShowStatus(const QString& strText);
+    void PostToView(int nMessage, long wParam, long lParam);
+    bool AcceptSource(const sockaddr_in& from);
+    void SendToPeer(int nLength);
+    void ApplyOptions();
+    void OnServerError();
+    bool UseDefaultBlockSize();
+    void SendNextBlock(unsigned nAcked);
+    int SendRequest(int nLength, const QString& strHost, int nPort);
+
+    int m_nAskedBlockSize = 512; // the block size offered in the request
+    sockaddr_in m_requestAddr{}; // where the request went
+    bool m_bPeerKnown = false;   // the server's transfer identifier has been seen
+    bool m_bInMessageBox = false;
 };
+
+// Opens a local file with stdio, refusing directories (which Linux would
+// open for reading and then read as empty).
+FILE* OpenLocalFile(const QString& strPath, const char* pszMode);

@@ -1,0 +1,80 @@
+#include "SkifferCore.h"
+
+#include "Registry.h"
+#include "Tftp.h"
+#include "TransferSocket.h"
+
+#include <cassert>
+#include <climits>
+
+namespace {
+CSkifferCore* g_pCore = nullptr;
+
+const char* const kOptions = "Options";
+const char* const kStartup = "Startup";
+
+int ReadFlag(const QString& strValue) {
+    return tftp::SameNoCase(strValue.toLatin1().constData(), "Yes") ? 1 : 0;
+}
+} // namespace
+
+CSkifferCore* GetSkifferCore() {
+    return g_pCore;
+}
+
+CSkifferCore::CSkifferCore() {
+    assert(!g_pCore && "one shared state per process");
+    g_pCore = this;
+}
+
+CSkifferCore::~CSkifferCore() {
+    if (g_pCore == this)
+        g_pCore = nullptr;
+}
+
+QString CSkifferCore::ProfilePath() {
+    return UserConfigDir() + "/skiffer.ini";
+}
+
+QString CSkifferCore::GetProfileString(const QString& strSection, const QString& strEntry) const {
+    return CProfile(ProfilePath()).GetProfileString(strSection, strEntry);
+}
+
+void CSkifferCore::WriteProfileString(const QString& strSection, const QString& strEntry,
+                                      const QString& strValue) {
+    CProfile(ProfilePath()).WriteProfileString(strSection, strEntry, strValue);
+}
+
+void CSkifferCore::LoadSettings() {
+    m_bOverWrite = ReadFlag(GetProfileString(kOptions, "OverWrite"));
+    m_bTruncate = ReadFlag(GetProfileString(kOptions, "Truncate"));
+    m_bChangeButtons = ReadFlag(GetProfileString(kOptions, "Change Buttons"));
+    m_nDefaultIP = 0;
+    m_nDefaultIP = static_cast<int>(
+        tftp::LeadingDigits(GetProfileString(kOptions, "Default IP").toLatin1(), INT_MAX));
+    m_strInbound = GetProfileString(kOptions, "Inbound");
+    m_strOutbound = GetProfileString(kOptions, "Outbound");
+    m_strHost = GetProfileString(kStartup, "Host");
+    m_strLocal = GetProfileString(kStartup, "Local");
+    m_strRemote = GetProfileString(kStartup, "Remote");
+}
+
+void CSkifferCore::SaveStartup() {
+    WriteProfileString(kStartup, "Host", m_strHost);
+    WriteProfileString(kStartup, "Local", m_strLocal);
+    WriteProfileString(kStartup, "Remote", m_strRemote);
+}
+
+void CSkifferCore::ShowStatus(const QString&) {}
+
+bool CSkifferCore::OnIdle(long lCount) {
+    bool bMore = CWinAppCore::OnIdle(lCount);
+    CTransferSocket* pTransfer = m_pTransfer;
+    if (!pTransfer || pTransfer->m_bActive != 1)
+        return bMore;
+    // Half of every 128 calls: often enough, and cheap between messages.
+    if (lCount & 0x40)
+        pTransfer->CheckTimeout();
+    // Keep idle time coming for as long as a transfer may need ending.
+    return true;
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "Idle.h"
+
+#include <QString>
+
+class CTransferSocket;
+
+// The client's shared state, without any window: the settings kept in the
+// profile, the status line and the idle-time check of the running transfer.
+// The windowed application derives from it; tests build it alone and
+// override ShowStatus to record the status line.
+class CSkifferCore : public CWinAppCore {
+public:
+    CSkifferCore();
+    ~CSkifferCore() override;
+    CSkifferCore(const CSkifferCore&) = delete;
+    CSkifferCore& operator=(const CSkifferCore&) = delete;
+
+    // Settings (sections "Options" and "Startup" of the profile).
+    int m_bOverWrite = 0;
+    int m_bTruncate = 0;
+    int m_bChangeButtons = 0;
+    int m_nDefaultIP = 0;
+    QString m_strInbound;
+    QString m_strOutbound;
+    QString m_strHost;
+    QString m_strLocal;
+    QString m_strRemote;
+
+    // The main view's transfer object, current or last; not owned. Every new
+    // transfer object puts itself here and takes itself away when destroyed.
+    CTransferSocket* m_pTransfer = nullptr;
+
+    void LoadSettings();
+    void SaveStartup();
+
+    // The profile: <config>/skiffer.ini.
+    static QString ProfilePath();
+    QString GetProfileString(const QString& strSection, const QString& strEntry) const;
+    void WriteProfileString(const QString& strSection, const QString& strEntry,
+                            const QString& strValue);
+
+    // The first pane of the status bar.
+    virtual void ShowStatus(const QString& strText);
+
+    // Runs the transfer's time-out check while the program is idle.
+    bool OnIdle(long lCount) override;
+};
+
+// The one shared state of this process (the application object).
+CSkifferCore* GetSkifferCore();
