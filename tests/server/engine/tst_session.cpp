@@ -1,0 +1,420 @@
+#include "Clock.h"
+#include "ServerFixture.h"
+#include "Tftp.h"
+
+#include <QtTest>
+
+namespace {
+QByteArray Pattern(int nSize) {
+    QByteArray bytes(nSize, '\0');
+    for (int i = 0; i < nSize; ++i)
+        bytes[i] = char((i * 7 + i / 251) & 0xFF);
+    return bytes;
+}
+
+const QByteArray kError1("\0\5\0\1File not found\0", 19);
+const QByteArray kError2("\0\5\0\2Access violation\0", 21);
+const QByteArray kError4("\0\5\0\4Unknown TFTP Operation\0", 27);
+const QByteArray kError5("\0\5\0\5Unknown transfer ID\0", 24);
+const QByteArray kOptionFailure("\0\x08\0\0Inconclusive system error\0", 30);
+} // namespace
+
+class TestSession : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { CAsyncSocket::SetBufferSizeHook(nullptr); }
+
+    void firstAnswer_data() {
+        QTest::addColumn<int>("opcode");
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<QList<QByteArray>>("options");
+        QTest::addColumn<int>("allowTsize");
+        QTest::addColumn<int>("allowTimeout");
+        QTest::addColumn<QByteArray>("answer");
+        const QByteArray data1 = Data(1, Pattern(1000).left(512));
+        auto row = [](const char* name, int op, const char* mode, QList<QByteArray> options,
+                      int tsize, int timeout, QByteArray answer) {
+            QTest::newRow(name) << op << QByteArray(mode) << options << tsize << timeout
+                                << answer;
+        };
+        row("read, no options: DATA 1 at once", 1, "octet", {}, 1, 1, data1);
+        row("read, tsize: OACK with the size", 1, "octet", {"tsize", "0"}, 1, 1,
+            Oack({"tsize", "1000"}));
+        row("read, tsize refused: DATA 1", 1, "octet", {"tsize", "0"}, 0, 1, data1);
+        row("read, blksize then refused tsize", 1, "octet", {"blksize", "1024", "tsize", "0"}, 0,
+            1, Oack({"blksize", "1024"}));
+        row("read, entries in fixed order", 1, "octet",
+            {"blksize", "1024", "timeout", "5", "tsize", "0"}, 1, 1,
+            Oack({"tsize", "1000", "timeout", "5", "blksize", "1024"}));
+        row("read, names in any case", 1, "OCTET", {"BLKSIZE", "1024", "TSize", "0"}, 1, 1,
+            Oack({"tsize", "1000", "blksize", "1024"}));
+        row("read, blksize 512 acknowledged", 1, "octet", {"blksize", "512"}, 1, 1,
+            Oack({"blksize", "512"}));
+        row("read, unknown option ignored", 1, "netascii", {"windowsize", "4"}, 1, 1, data1);
+        row("read, later option wins", 1, "octet", {"blksize", "1024", "blksize", "2048"}, 1, 1,
+            Oack({"blksize", "2048"}));
+        row("read, blksize above 65464 lowered", 1, "octet", {"blksize", "70000"}, 1, 1,
+            Oack({"blksize", "65464"}));
+        row("read, blksize 7 ignored", 1, "octet", {"blksize", "7"}, 1, 1, data1);
+        row("read, blksize 0 ignored", 1, "octet", {"blksize", "0"}, 1, 1, data1);
+        row("read, blksize 8 accepted", 1, "octet", {"blksize", "8"}, 1, 1,
+            Oack({"blksize", "8"}));
+        row("read, timeout refused", 1, "octet", {"timeout", "5"}, 1, 0, data1);
+        row("write, no options: ACK 0", 2, "octet", {}, 1, 1, Ack(0));
+        row("write, only tsize: ACK 0", 2, "octet", {"tsize", "1000"}, 1, 1, Ack(0));
+        row("write, timeout refused: ACK 0", 2, "octet", {"timeout", "10"}, 1, 0, Ack(0));
+        row("write, timeout and tsize", 2, "octet", {"tsize", "1000", "timeout", "10"}, 1, 1,
+            Oack({"timeout", "10"}));
+        row("write, blksize", 2, "netascii", {"blksize", "1428", "tsize", "9"}, 1, 1,
+            Oack({"blksize", "1428"}));
+        row("read, mode mail refused", 1, "mail", {}, 1, 1, kError4);
+        row("read, mode missing", 1, "", {}, 1, 1, kError4);
+        row("write, mode mail refused", 2, "mail", {"blksize", "1024"}, 1, 1, kError4);
+    }
+    void firstAnswer() {
+        QFETCH(int, opcode);
+        QFETCH(QByteArray, mode);
+        QFETCH(QList<QByteArray>, options);
+        QFETCH(int, allowTsize);
+        QFETCH(int, allowTimeout);
+        QFETCH(QByteArray, answer);
+        ServerFixture server;
+        server.core.m_bAllowTsize = allowTsize;
+        server.core.m_bAllowTimeout = allowTimeout;
+        server.WriteOut("file.bin", Pattern(1000));
+        RawClient client(server.nPort);
+        QByteArray name = opcode == 1 ? "file.bin" : "up.bin";
+        QCOMPARE(client.Request(MakeRequest(opcode, name, mode, options)),
+                 std::optional<QByteArray>(answer));
+        QVERIFY(client.nSessionPort != server.nPort);
+        const bool bRefused = answer.startsWith(QByteArray("\0\5", 2));
+        QCOMPARE(server.Session()->m_bActive, bRefused ? 0 : 1);
+        if (opcode == 2 && !bRefused)
+            QVERIFY(QFile::exists(server.inDir + "up.bin"));
+    }
+
+    void refusedNames_data() {
+        QTest::addColumn<int>("opcode");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("read of a missing file") << 1 << QByteArray("missing.bin") << kError1;
+        QTest::newRow("read of a folder") << 1 << QByteArray("sub") << kError1;
+        QTest::newRow("read of the folder itself") << 1 << QByteArray("") << kError1;
+        QTest::newRow("write into a missing folder") << 2 << QByteArray("nowhere/x.bin") << kError2;
+        for (int op : {1, 2}) {
+            const char* kind = op == 1 ? "read" : "write";
+            QTest::addRow("%s ../secret", kind) << op << QByteArray("../secret") << kError2;
+            QTest::addRow("%s sub/../../secret", kind)
+                << op << QByteArray("sub/../../secret") << kError2;
+            QTest::addRow("%s ..\\secret", kind) << op << QByteArray("..\\secret") << kError2;
+            QTest::addRow("%s absolute", kind) << op << QByteArray("/tmp/secret") << kError2;
+            QTest::addRow("%s backslash absolute", kind)
+                << op << QByteArray("\\secret") << kError2;
+            QTest::addRow("%s sub/..", kind) << op << QByteArray("sub/..") << kError2;
+        }
+    }
+    void refusedNames() {
+        QFETCH(int, opcode);
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, answer);
+        ServerFixture server;
+        QDir().mkpath(server.outDir + "sub");
+        QDir().mkpath(server.inDir + "sub");
+        QFile secret(server.root.path() + "/secret");
+        QVERIFY(secret.open(QIODevice::WriteOnly));
+        secret.write("keep");
+        secret.close();
+        RawClient client(server.nPort);
+        QCOMPARE(client.Request(MakeRequest(opcode, name, "octet")),
+                 std::optional<QByteArray>(answer));
+        QCOMPARE(server.Session()->m_bActive, 0);
+        QVERIFY(secret.open(QIODevice::ReadOnly));
+        QCOMPARE(secret.readAll(), QByteArray("keep"));
+        // The view is told of the client only, never of a file.
+        QCOMPARE(server.core.MessagesFor(1), QList<int>{WM_SLOT_CLIENT});
+    }
+
+    void nameIsUsedAsSentInsideTheFolder() {
+        ServerFixture server;
+        QDir().mkpath(server.outDir + "boot");
+        QFile file(server.outDir + "boot/Image..v2");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("abc");
+        file.close();
+        RawClient client(server.nPort);
+        QCOMPARE(client.Request(MakeRequest(1, "boot/Image..v2", "octet")),
+                 std::optional<QByteArray>(Data(1, "abc")));
+    }
+
+    void forcedFileServesEveryRead() {
+        ServerFixture server;
+        server.WriteOut("forced.img", "FORCED");
+        server.core.m_bForce = 1;
+        server.core.m_strForceFile = "forced.img";
+        RawClient reader(server.nPort);
+        QCOMPARE(reader.Request(MakeRequest(1, "../anything", "octet")),
+                 std::optional<QByteArray>(Data(1, "FORCED")));
+        RawClient writer(server.nPort);
+        QCOMPARE(writer.Request(MakeRequest(2, "own.bin", "octet")),
+                 std::optional<QByteArray>(Ack(0)));
+        QVERIFY(QFile::exists(server.inDir + "own.bin"));
+    }
+
+    void readSendsBlocksUntilTheShortOne_data() {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QList<int>>("blocks");
+        QTest::newRow("empty file") << 0 << QList<int>{0};
+        QTest::newRow("511 bytes") << 511 << QList<int>{511};
+        QTest::newRow("512 bytes") << 512 << QList<int>{512, 0};
+        QTest::newRow("1024 bytes") << 1024 << QList<int>{512, 512, 0};
+        QTest::newRow("1000 bytes") << 1000 << QList<int>{512, 488};
+    }
+    void readSendsBlocksUntilTheShortOne() {
+        QFETCH(int, size);
+        QFETCH(QList<int>, blocks);
+        ServerFixture server;
+        const QByteArray content = Pattern(size);
+        server.WriteOut("f.bin", content);
+        RawClient client(server.nPort);
+        auto packet = client.Request(MakeRequest(1, "f.bin", "octet"));
+        QByteArray received;
+        for (int i = 0; i < blocks.size(); ++i) {
+            QVERIFY(packet);
+            QCOMPARE(packet->left(4), Data(i + 1, {}));
+            QCOMPARE(packet->size() - 4, blocks[i]);
+            received += packet->mid(4);
+            QCOMPARE(server.Session()->m_bActive, 1);
+            if (i + 1 < blocks.size())
+                packet = client.Exchange(Ack(i + 1));
+        }
+        QCOMPARE(received, content);
+        QCOMPARE(client.Exchange(Ack(blocks.size()), 200), std::nullopt);
+        QCOMPARE(server.Session()->m_bActive, 0);
+    }
+
+    void progressFollowsTheNextBlock() {
+        ServerFixture server;
+        server.WriteOut("f.bin", Pattern(2000));
+        RawClient client(server.nPort);
+        QVERIFY(client.Request(MakeRequest(1, "f.bin", "octet")));
+        QVERIFY(client.Exchange(Ack(1)));
+        const auto& notes = server.core.notes;
+        QCOMPARE(notes.size(), 3);
+        QCOMPARE(notes[0], (RecordingCore::Note{WM_SLOT_CLIENT, 1, "127.0.0.1", {}, 0, 0}));
+        QCOMPARE(notes[1], (RecordingCore::Note{WM_SLOT_DETAILS, 1, server.outDir + "f.bin", {}, 1, 1}));
+        QCOMPARE(notes[2].nMessage, WM_SLOT_PROGRESS);
+        QCOMPARE(notes[2].strText, QString("51"));
+        QCOMPARE(notes[2].strCount, QString("2000/1024"));
+        for (unsigned block = 2; block <= 4; ++block)
+            QVERIFY(client.Exchange(Ack(block), 1000) || block == 4);
+        QCOMPARE(notes.last().strText, QString("100"));
+        QCOMPARE(notes.last().strCount, QString("2000/2000"));
+    }
+
+    void duplicateAndStaleAcksAreIgnored_data() {
+        QTest::addColumn<QByteArray>("stray");
+        QTest::newRow("duplicate ACK 1") << Ack(1);
+        QTest::newRow("stale ACK 0") << Ack(0);
+        QTest::newRow("ACK from the future") << Ack(7);
+        QTest::newRow("DATA on a read") << Data(2, "x");
+        QTest::newRow("3 bytes") << QByteArray("\0\4\0", 3);
+    }
+    void duplicateAndStaleAcksAreIgnored() {
+        QFETCH(QByteArray, stray);
+        ServerFixture server;
+        const QByteArray content = Pattern(1500);
+        server.WriteOut("f.bin", content);
+        RawClient client(server.nPort);
+        auto d1 = client.Request(MakeRequest(1, "f.bin", "octet"));
+        auto d2 = client.Exchange(Ack(1));
+        QVERIFY(d1 && d2);
+        int nNotes = static_cast<int>(server.core.notes.size());
+        QCOMPARE(client.Exchange(stray, 200), std::nullopt);
+        QCOMPARE(server.core.notes.size(), nNotes);
+        auto d3 = client.Exchange(Ack(2));
+        QVERIFY(d3);
+        QCOMPARE(d3->left(4), Data(3, {}));
+        QCOMPARE(d1->mid(4) + d2->mid(4) + d3->mid(4), content);
+    }
+
+    void oackWaitsForAckZero() {
+        ServerFixture server;
+        server.WriteOut("f.bin", Pattern(600));
+        RawClient client(server.nPort);
+        QCOMPARE(client.Request(MakeRequest(1, "f.bin", "octet", {"tsize", "0"})),
+                 std::optional<QByteArray>(Oack({"tsize", "600"})));
+        QCOMPARE(client.Exchange(Ack(1), 200), std::nullopt);
+        QCOMPARE(client.Exchange(Ack(0)), std::optional<QByteArray>(Data(1, Pattern(600).left(512))));
+        // A repeated ACK 0 now is stale: block 1 is not sent again.
+        QCOMPARE(client.Exchange(Ack(0), 200), std::nullopt);
+        QCOMPARE(client.Exchange(Ack(1)), std::optional<QByteArray>(Data(2, Pattern(600).mid(512))));
+    }
+
+    void blockNumbersWrapAfter65535() {
+        ServerFixture server;
+        const int nBlocks = 65537; // 65535, then 0, then 1 on the wire
+        const QByteArray content = Pattern(8 * (nBlocks - 1) + 3);
+        server.WriteOut("wrap.bin", content);
+        RawClient client(server.nPort);
+        QCOMPARE(client.Request(MakeRequest(1, "wrap.bin", "octet", {"blksize", "8"})),
+                 std::optional<QByteArray>(Oack({"blksize", "8"})));
+        QByteArray received;
+        QList<unsigned> wireNumbers;
+        unsigned nAck = 0;
+        for (int i = 1; i <= nBlocks; ++i) {
+            auto packet = client.Exchange(Ack(nAck));
+            QVERIFY2(packet, qPrintable(QString("block %1").arg(i)));
+            unsigned nWire = tftp::GetWord(reinterpret_cast<const uint8_t*>(packet->constData()) + 2);
+            if (i >= 65534)
+                wireNumbers << nWire;
+            received += packet->mid(4);
+            nAck = nWire;
+        }
+        QCOMPARE(wireNumbers, (QList<unsigned>{65534, 65535, 0, 1}));
+        QCOMPARE(received, content);
+        client.Send(Ack(nAck));
+        PumpEvents(50);
+        QCOMPARE(server.Session()->m_bActive, 0);
+    }
+
+    void errorFromTheClientEndsTheTransfer_data() {
+        QTest::addColumn<int>("opcode");
+        QTest::newRow("read") << 1;
+        QTest::newRow("write") << 2;
+    }
+    void errorFromTheClientEndsTheTransfer() {
+        QFETCH(int, opcode);
+        ServerFixture server;
+        server.WriteOut("f.bin", Pattern(3000));
+        RawClient client(server.nPort);
+        QVERIFY(client.Request(MakeRequest(opcode, opcode == 1 ? "f.bin" : "part.bin", "octet")));
+        if (opcode == 2)
+            QCOMPARE(client.Exchange(Data(1, Pattern(512))), std::optional<QByteArray>(Ack(1)));
+        QCOMPARE(client.Exchange(ErrorPacket(0, "cancelled")), std::optional<QByteArray>(kError4));
+        QCOMPARE(server.Session()->m_bActive, 0);
+        QCOMPARE(client.Exchange(Ack(1), 200), std::nullopt);
+        if (opcode == 2)
+            QCOMPARE(server.ReadIn("part.bin"), Pattern(512)); // the partial file stays
+    }
+
+    void writeStoresBlocks_data() {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("blksize");
+        QTest::newRow("empty") << 0 << 512;
+        QTest::newRow("511") << 511 << 512;
+        QTest::newRow("512 then empty") << 512 << 512;
+        QTest::newRow("1000") << 1000 << 512;
+        QTest::newRow("3000 at 1024") << 3000 << 1024;
+        QTest::newRow("2048 at 1024") << 2048 << 1024;
+    }
+    void writeStoresBlocks() {
+        QFETCH(int, size);
+        QFETCH(int, blksize);
+        ServerFixture server;
+        const QByteArray content = Pattern(size);
+        QFile existing(server.inDir + "up.bin");
+        QVERIFY(existing.open(QIODevice::WriteOnly));
+        existing.write(QByteArray(5000, 'z')); // truncated, never refused
+        existing.close();
+        RawClient client(server.nPort);
+        QList<QByteArray> options;
+        if (blksize != 512)
+            options = {"blksize", QByteArray::number(blksize)};
+        auto first = client.Request(MakeRequest(2, "up.bin", "octet", options));
+        QCOMPARE(first, std::optional<QByteArray>(blksize == 512 ? Ack(0)
+                                                               : Oack({"blksize", QByteArray::number(blksize)})));
+        int nBlocks = size / blksize + 1;
+        for (int i = 0; i < nBlocks; ++i) {
+            QByteArray chunk = content.mid(i * blksize, blksize);
+            QCOMPARE(client.Exchange(Data(i + 1, chunk)), std::optional<QByteArray>(Ack(i + 1)));
+            if (i == 0 && nBlocks > 1) // a repeated block is not acknowledged again
+                QCOMPARE(client.Exchange(Data(1, chunk), 200), std::nullopt);
+        }
+        QCOMPARE(server.Session()->m_bActive, 0);
+        QCOMPARE(server.ReadIn("up.bin"), content);
+        const auto& last = server.core.notes.last();
+        QCOMPARE(last.nMessage, WM_SLOT_PROGRESS);
+        QCOMPARE(last.strText, QString("?"));
+        QCOMPARE(last.strCount, QString::number(size));
+    }
+
+    void strangerGetsUnknownTransferId_data() {
+        QTest::addColumn<int>("opcode");
+        QTest::newRow("read") << 1;
+        QTest::newRow("write") << 2;
+    }
+    void strangerGetsUnknownTransferId() {
+        QFETCH(int, opcode);
+        ServerFixture server;
+        const QByteArray content = Pattern(1200);
+        server.WriteOut("f.bin", content);
+        RawClient client(server.nPort);
+        auto first = client.Request(MakeRequest(opcode, opcode == 1 ? "f.bin" : "up.bin", "octet"));
+        QVERIFY(first);
+        UdpPeer stranger;
+        CTime::SetTestTime(5000);
+        server.Session()->m_tLastActivity = 4000;
+        stranger.SendTo(client.nSessionPort, opcode == 1 ? Ack(1) : Data(1, "evil"));
+        QCOMPARE(stranger.Receive(), std::optional<QByteArray>(kError5));
+        QCOMPARE(server.Session()->m_tLastActivity, time_t(4000)); // no refresh
+        CTime::SetTestTime(std::nullopt);
+        QCOMPARE(client.Next(200), std::nullopt);
+        // The real client's transfer goes on unharmed.
+        if (opcode == 1) {
+            auto d2 = client.Exchange(Ack(1));
+            auto d3 = client.Exchange(Ack(2));
+            QVERIFY(d2 && d3);
+            QCOMPARE(first->mid(4) + d2->mid(4) + d3->mid(4), content);
+        } else {
+            QCOMPARE(client.Exchange(Data(1, "good")), std::optional<QByteArray>(Ack(1)));
+            QCOMPARE(server.ReadIn("up.bin"), QByteArray("good"));
+        }
+        QCOMPARE(ntohs(server.Session()->m_peerAddr.sin_port), client.peer.Port());
+    }
+
+    void bufferThatCannotBeSetUpFailsTheOptions() {
+        ServerFixture server;
+        server.WriteOut("f.bin", Pattern(100));
+        CAsyncSocket::SetBufferSizeHook([](int, int, int*) { return false; });
+        RawClient client(server.nPort);
+        QCOMPARE(client.Request(MakeRequest(1, "f.bin", "octet", {"blksize", "1024"})),
+                 std::optional<QByteArray>(kOptionFailure));
+        QCOMPARE(server.Session()->m_bActive, 0);
+        CAsyncSocket::SetBufferSizeHook(nullptr);
+    }
+
+    void smallerGrantLowersTheBlockSize_data() {
+        QTest::addColumn<int>("granted");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("less") << 1000 << Oack({"blksize", "980"});
+        QTest::newRow("more counts as asked") << 4096 << Oack({"blksize", "1024"});
+        QTest::newRow("too small to use") << 20 << kOptionFailure;
+    }
+    void smallerGrantLowersTheBlockSize() {
+        QFETCH(int, granted);
+        QFETCH(QByteArray, answer);
+        ServerFixture server;
+        server.WriteOut("f.bin", Pattern(3000));
+        CAsyncSocket::SetBufferSizeHook([granted](int, int, int* pGranted) {
+            *pGranted = granted;
+            return true;
+        });
+        RawClient client(server.nPort);
+        QCOMPARE(client.Request(MakeRequest(1, "f.bin", "octet", {"blksize", "1024"})),
+                 std::optional<QByteArray>(answer));
+        CAsyncSocket::SetBufferSizeHook(nullptr);
+        if (granted == 1000)
+            QCOMPARE(client.Exchange(Ack(0))->size(), 984);
+    }
+
+    void endedSessionIgnoresDatagrams() {
+        ServerFixture server;
+        RawClient client(server.nPort);
+        QCOMPARE(client.Request(MakeRequest(1, "missing", "octet")), std::optional<QByteArray>(kError1));
+        QCOMPARE(client.Exchange(Ack(1), 200), std::nullopt);
+        QCOMPARE(client.Exchange(ErrorPacket(0, "x"), 200), std::nullopt);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "tst_session.moc"
