@@ -1,10 +1,18 @@
 #include "Signals.h"
 #include "WharfApp.h"
 
+#include <QApplication>
+
 int main(int argc, char** argv) {
-    CWharfApp app(argc, argv);
-    if (!app.InitInstance())
-        return 1;
-    QuitOnTerminationSignals();
-    return app.exec();
+    QApplication qapp(argc, argv);
+    qapp.setApplicationName("Wharfkeep");
+    int nResult = 1;
+    {
+        CWharfApp app;
+        if (app.InitInstance()) {
+            QuitOnTerminationSignals();
+            nResult = qapp.exec();
+        }
+    } // shutdown: the settings are saved here, also after a failed start
+    return nResult;
 }

@@ -2,26 +2,55 @@
 
 #include "WharfCore.h"
 
-#include <QApplication>
+#include <QObject>
+#include <QPointer>
 #include <memory>
 
 class CIdleDriver;
-class QMainWindow;
+class CMainFrame;
+class CWharfView;
+class QWidget;
 
-// The server program: the Qt application and the server's shared state.
-class CWharfApp : public QApplication, public CWharfCore {
+// The server program: the server's shared state with its windows. Made after
+// the QApplication; InitInstance runs the start-up, the destructor the
+// shutdown (settings saved last).
+class CWharfApp : public QObject, public CWharfCore {
     Q_OBJECT
 public:
-    CWharfApp(int& argc, char** argv);
+    CWharfApp();
     ~CWharfApp() override;
 
-    // Start-up: settings, listener, main window. False ends the program.
+    // Start-up: settings, socket layer, listener, then the windows. False
+    // ends the program (nothing but message boxes has been shown).
     bool InitInstance();
     bool OnIdle(long lCount) override;
+    void NotifyView(int nType, int nSlot) override;
 
-    QMainWindow* MainWindow() const { return m_pMainWnd.get(); }
+    CMainFrame* MainFrame() const { return m_pMainWnd; }
+    CWharfView* View() const;
+
+    // Commands routed to the application.
+    void OnAbout();
+    void OnSetup();
+    void OnProgressView();
+
+    // The about sheet while it is open.
+    QPointer<QWidget> m_pAbout;
+    // The command line asked for the start-up picture.
+    bool m_bShowSplash = true;
+
+protected:
+    // Starting the socket layer: nothing to do on this platform, but a
+    // failure must still end the program before any window exists.
+    virtual bool SocketInit() { return true; }
+    CBusyDialog* CreateBusyDialog(BusyDialogKind kind) override;
+    void RenewDocument() override;
+    void ServingChanged() override;
 
 private:
     std::unique_ptr<CIdleDriver> m_pIdle;
-    std::unique_ptr<QMainWindow> m_pMainWnd;
+    CMainFrame* m_pMainWnd = nullptr;
 };
+
+// The application object of this process, when there is one.
+CWharfApp* GetWharfApp();

@@ -30,6 +30,10 @@ CWharfCore::CWharfCore() {
 }
 
 CWharfCore::~CWharfCore() {
+    delete m_pPortChangeDlg;
+    m_pPortChangeDlg = nullptr;
+    delete m_pStopDlg;
+    m_pStopDlg = nullptr;
     delete m_pListener;
     m_pListener = nullptr;
     if (g_pCore == this)

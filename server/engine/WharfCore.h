@@ -7,6 +7,15 @@
 
 class CListenSocket;
 
+// A modeless "Executive decision time ..." dialog as serving control sees
+// it: shown while clients are served, closed by deleting it.
+class CBusyDialog {
+public:
+    virtual ~CBusyDialog() = default;
+    virtual void ShowDialog() = 0;
+};
+enum class BusyDialogKind { PortChange, StopServing };
+
 // Messages the engine sends the progress view (first parameter: slot 1 to 5).
 constexpr int WM_USER = 0x400;
 constexpr int WM_SLOT_IDLE = WM_USER + 1;       // type 0: slot freed
@@ -50,6 +59,8 @@ public:
     // Run-time state.
     CListenSocket* m_pListener = nullptr;
     int m_bServing = 1;
+    CBusyDialog* m_pPortChangeDlg = nullptr;
+    CBusyDialog* m_pStopDlg = nullptr;
     QString m_szTitle;
     int m_bSweepOnIdle = 1;
 
@@ -69,6 +80,27 @@ public:
 
     // The local address the listener binds to; nullopt when none can be had.
     virtual std::optional<QString> ChooseListenAddress();
+
+    // Serving control.
+    bool IsBusy() const;
+    void RestartServing(bool bReplaceListener);
+    void OnStopServing();
+    void OnStartServing();
+    void OnPortChanged();
+    // After every sweep: a port change or stop that waits for the clients to
+    // go is carried out once the last one has been released.
+    void CheckDeferredRestart();
+    // The engine's idle work: the sweep while no view timer runs it.
+    bool OnIdle(long lCount) override;
+
+protected:
+    // What the shell provides: the busy dialogs, the renewed document (new
+    // caption, view set up again) and a change of the serving switch.
+    virtual CBusyDialog* CreateBusyDialog(BusyDialogKind kind);
+    virtual void RenewDocument() {}
+    virtual void ServingChanged() {}
+
+public:
 
     // Admission lists.
     bool IsDenied(const QString& strAddress) const;

@@ -1,0 +1,107 @@
+#include "AddressDialogs.h"
+
+#include "MessageBox.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+CMultihomedDlg::CMultihomedDlg(const QStringList& addresses, AddressRole role, QWidget* pParent)
+    : QDialog(pParent) {
+    setWindowTitle(role == AddressRole::Server
+                       ? "Multihomed Host - Please select Servers Host Address"
+                       : "Multihomed Host - Please select Clients Host Address");
+    auto* pLayout = new QVBoxLayout(this);
+    m_pList = new QListWidget;
+    m_pList->setObjectName("1034");
+    m_pList->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_pList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_pList->addItems(addresses);
+    m_pList->setCurrentRow(-1);
+    m_pList->clearSelection();
+    pLayout->addWidget(m_pList);
+    if (role == AddressRole::Server) {
+        m_pDontAsk = new QCheckBox("Do not show this box again");
+        m_pDontAsk->setObjectName("1035");
+        pLayout->addWidget(m_pDontAsk);
+    }
+    auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok);
+    pButtons->button(QDialogButtonBox::Ok)->setObjectName("1");
+    connect(pButtons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    pLayout->addWidget(pButtons);
+}
+
+void CMultihomedDlg::accept() {
+    const auto selected = m_pList->selectedItems();
+    m_nSelected = selected.isEmpty() ? -1 : m_pList->row(selected.first());
+    m_bDontAskAgain = m_pDontAsk && m_pDontAsk->isChecked() ? 1 : 0;
+    QDialog::accept();
+}
+
+CListenAddressDlg::CListenAddressDlg(AddressRole role, QWidget* pParent) : QDialog(pParent) {
+    setWindowTitle("Listening Address");
+    auto* pLayout = new QVBoxLayout(this);
+    auto* pIntro = new QLabel(
+        "Because either your local host name or I.P. address could not be determined "
+        "automatically you now have the chance to enter the I.P. manually.\nThe I.P Address "
+        "should be entered in dotted decimal format, i.e. 192.168.0.20");
+    pIntro->setWordWrap(true);
+    pLayout->addWidget(pIntro);
+    auto* pRow = new QHBoxLayout;
+    pRow->addWidget(new QLabel("Server I.P. Address"));
+    m_pEdit = new QLineEdit;
+    m_pEdit->setObjectName("1006");
+    pRow->addWidget(m_pEdit);
+    pLayout->addLayout(pRow);
+    const char* pszWarning =
+        role == AddressRole::Server
+            ? "It should be noted that specifying an unusable address will prevent the server "
+              "from operating, you must specify an address that your system recognises, simply "
+              "entering any number that comes to mind does not usually work !"
+            : "It should be noted that specifying an unusable address will prevent the client "
+              "from operating, you must specify an address that your system recognises, simply "
+              "entering any number that comes to mind does not usually work !";
+    auto* pWarning = new QLabel(pszWarning);
+    pWarning->setWordWrap(true);
+    pLayout->addWidget(pWarning);
+    auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    pButtons->button(QDialogButtonBox::Ok)->setObjectName("1");
+    pButtons->button(QDialogButtonBox::Cancel)->setObjectName("2");
+    connect(pButtons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(pButtons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    pLayout->addWidget(pButtons);
+    setMinimumWidth(420);
+}
+
+void CListenAddressDlg::accept() {
+    m_strAddress = m_pEdit->text();
+    QDialog::accept();
+}
+
+void InstallAddressDialogs() {
+    LocalAddressDialogs dialogs;
+    dialogs.multihomed = [](const QStringList& addresses, AddressRole role) {
+        MultihomedAnswer answer;
+        if (IsHeadless())
+            return answer;
+        CMultihomedDlg dialog(addresses, role);
+        answer.bOk = dialog.exec() == QDialog::Accepted;
+        answer.nSelected = dialog.m_nSelected;
+        answer.bDontAskAgain = dialog.m_bDontAskAgain != 0;
+        return answer;
+    };
+    dialogs.manualEntry = [](AddressRole role) -> std::optional<QString> {
+        if (IsHeadless())
+            return std::nullopt;
+        CListenAddressDlg dialog(role);
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return dialog.m_strAddress;
+    };
+    SetLocalAddressDialogs(dialogs);
+}

@@ -1,0 +1,91 @@
+#include "BusyDialogs.h"
+
+#include "WharfApp.h"
+
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+CBusyDlgBase::CBusyDlgBase(const QStringList& texts)
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    setWindowTitle("Executive decision time ...");
+    auto* pLayout = new QVBoxLayout(this);
+    for (const QString& text : texts) {
+        auto* pLabel = new QLabel(text);
+        pLabel->setWordWrap(true);
+        pLayout->addWidget(pLabel);
+    }
+    auto* pButtons = new QHBoxLayout;
+    auto* pDrop = new QPushButton("Drop Clients");
+    pDrop->setObjectName("1");
+    pDrop->setDefault(true);
+    auto* pKeep = new QPushButton("Keep Clients");
+    pKeep->setObjectName("2");
+    connect(pDrop, &QPushButton::clicked, this, &CBusyDlgBase::accept);
+    connect(pKeep, &QPushButton::clicked, this, &CBusyDlgBase::reject);
+    pButtons->addStretch();
+    pButtons->addWidget(pDrop);
+    pButtons->addWidget(pKeep);
+    pButtons->addStretch();
+    pLayout->addLayout(pButtons);
+    setFixedWidth(380);
+}
+
+// Neither button ends the dialog itself: the restart closes it.
+void CBusyDlgBase::accept() {
+    GetWharfCore()->RestartServing(true);
+}
+
+void CBusyDlgBase::reject() {
+    GetWharfCore()->RestartServing(false);
+}
+
+CPortChangeDlg::CPortChangeDlg()
+    : CBusyDlgBase({"The server is currently busy, if you press the 'Drop Clients' button now all "
+                    "existing connections will be dropped and the new port assignment will take "
+                    "place",
+                    "Pressing the 'Keep Clients' button will mean the new port will only take "
+                    "effect after the server is re-started",
+                    "If you wait and do nothing with this dialog box then as soon as all clients "
+                    "are finished then the listening port will change automatically"}) {
+    setObjectName("133");
+}
+
+CStopServingDlg::CStopServingDlg()
+    : CBusyDlgBase({"The server is currently busy, if you press the 'Drop Clients' button now all "
+                    "existing connections will be dropped and the server will no longer serve",
+                    "Pressing the 'Keep Clients' button will simply prevent the server from "
+                    "serving new clients"}) {
+    setObjectName("134");
+}
+
+CBusyDialogWindow::CBusyDialogWindow(BusyDialogKind kind) {
+    if (kind == BusyDialogKind::PortChange)
+        m_pWindow = new CPortChangeDlg;
+    else
+        m_pWindow = new CStopServingDlg;
+}
+
+CBusyDialogWindow::~CBusyDialogWindow() {
+    if (m_pWindow) {
+        // Later: this may run inside one of the dialog's own buttons.
+        m_pWindow->hide();
+        m_pWindow->deleteLater();
+    }
+}
+
+void CBusyDialogWindow::ShowDialog() {
+    if (!m_pWindow)
+        return;
+    m_pWindow->adjustSize();
+    if (QScreen* pScreen = QGuiApplication::primaryScreen()) {
+        QRect frame = m_pWindow->frameGeometry();
+        frame.moveCenter(pScreen->availableGeometry().center());
+        m_pWindow->move(frame.topLeft());
+    }
+    m_pWindow->showNormal();
+    m_pWindow->raise();
+}

@@ -1,0 +1,219 @@
+#include "WharfView.h"
+
+#include "ListenSocket.h"
+#include "WharfApp.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTimer>
+
+namespace {
+// The form is laid out in dialog units: about 1.5 pixels across and 1.6
+// down at the default font.
+QRect Units(int x, int y, int w, int h) {
+    return QRect(qRound(x * 1.5), qRound(y * 1.6), qRound(w * 1.5), qRound(h * 1.6));
+}
+
+constexpr int kFormWidth = 346;
+constexpr int kFormHeight = 95;
+
+template <typename T> T* Make(QWidget* pParent, int nId, const QRect& geometry) {
+    auto* p = new T(pParent);
+    if (nId)
+        p->setObjectName(QString::number(nId));
+    p->setProperty("controlId", nId);
+    p->setGeometry(geometry);
+    return p;
+}
+
+QLineEdit* MakeEdit(QWidget* pParent, int nId, const QRect& geometry) {
+    auto* p = Make<QLineEdit>(pParent, nId, geometry);
+    p->setReadOnly(true);
+    p->setFocusPolicy(Qt::NoFocus);
+    p->setTextMargins(1, 0, 1, 0);
+    return p;
+}
+
+QCheckBox* MakeBox(QWidget* pParent, int nId, const QRect& geometry) {
+    auto* p = Make<QCheckBox>(pParent, nId, geometry);
+    p->setTristate(true);
+    p->setCheckState(Qt::PartiallyChecked);
+    // Shown, never changed by the user.
+    p->setAttribute(Qt::WA_TransparentForMouseEvents);
+    p->setFocusPolicy(Qt::NoFocus);
+    return p;
+}
+
+void SetState(QCheckBox* pBox, int nState) {
+    pBox->setCheckState(nState == 0   ? Qt::Unchecked
+                        : nState == 1 ? Qt::Checked
+                                      : Qt::PartiallyChecked);
+}
+
+// The percentage text as a bar position; anything but digits leaves the
+// bar where it is (a write's progress is "?").
+bool BarPosition(const QString& text, int& nPosition) {
+    if (text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); }))
+        return false;
+    nPosition = static_cast<int>(std::min<qulonglong>(text.toULongLong(), 100));
+    return true;
+}
+} // namespace
+
+CWharfView::CWharfView(QWidget* pParent) : QWidget(pParent) {
+    setObjectName("101");
+    setFixedSize(Units(0, 0, kFormWidth, kFormHeight).size());
+    auto label = [this](const char* text, int nId, int x) {
+        auto* p = Make<QLabel>(this, nId, Units(x, 10, 60, 9));
+        p->setText(text);
+        p->adjustSize();
+        return p;
+    };
+    label("Client", 0, 11);
+    label("Tx", 0, 85);
+    label("Rx", 0, 100);
+    label("File", 0, 115);
+    m_pBytesLabel = label("Bytes", 1032, 216);
+    m_pProgressLabel = label("Progress", 1031, 245);
+    m_pPercentLabel = label("%", 1033, 306);
+    label("Bin", 0, 330);
+
+    for (int r = 0; r < kRows; ++r) {
+        const int y = 20 + 15 * r;
+        const int base = 1000 + 6 * r;
+        Row& row = m_rows[r];
+        row.pClient = MakeEdit(this, base, Units(10, y, 70, 11));
+        row.pTx = MakeBox(this, base + 2, Units(85, y, 11, 10));
+        row.pRx = MakeBox(this, base + 3, Units(100, y, 11, 10));
+        row.pFile = MakeEdit(this, base + 4, Units(115, y, 95, 11));
+        row.pBytes = MakeEdit(this, base + 5, Units(215, y, 85, 11));
+        row.pBytes->hide();
+        row.pProgress = Make<QProgressBar>(this, r == 4 ? 1030 : base + 7, Units(215, y, 110, 11));
+        row.pProgress->setRange(0, 100);
+        row.pProgress->setValue(0);
+        row.pProgress->setTextVisible(false);
+        row.pPercent = MakeEdit(this, 1035 + r, Units(305, y, 20, 11));
+        row.pPercent->hide();
+        row.pBin = MakeBox(this, 1040 + r, Units(330, y, 11, 10));
+    }
+    m_pBytesLabel->hide();
+    m_pPercentLabel->hide();
+}
+
+QWidget* CWharfView::Control(int nId) const {
+    return findChild<QWidget*>(QString::number(nId), Qt::FindDirectChildrenOnly);
+}
+
+void CWharfView::HandleMessage(int nMessage, int nParam) {
+    if (nMessage == WM_VIEW_TYPE) {
+        SetViewType(nParam);
+        return;
+    }
+    if (nParam < 1 || nParam > kRows)
+        return;
+    const CWharfCore* pCore = GetWharfCore();
+    Fields& row = m_fields[nParam - 1];
+    switch (nMessage) {
+    case WM_SLOT_IDLE:
+        row.nTx = row.nRx = row.nBin = 2;
+        break;
+    case WM_SLOT_CLIENT:
+        row.strClient = pCore->m_strReportText;
+        break;
+    case WM_SLOT_DETAILS:
+        row.strFile = pCore->m_strReportText;
+        row.nBin = pCore->m_bReportBinary;
+        row.nTx = pCore->m_bReportSending;
+        row.nRx = pCore->m_bReportSending == 0 ? 1 : 0;
+        break;
+    case WM_SLOT_PROGRESS:
+        if (m_nViewType != 0) {
+            BarPosition(pCore->m_strReportText, row.nProgress);
+        } else {
+            row.strPercent = pCore->m_strReportText;
+            row.strBytes = pCore->m_strReportCount;
+        }
+        row.bFileEnabled = true;
+        break;
+    case WM_SLOT_RETRANSMIT:
+        row.bFileEnabled = false;
+        break;
+    default:
+        return;
+    }
+    ScheduleRefresh();
+}
+
+void CWharfView::ScheduleRefresh() {
+    if (!m_pRefresh) {
+        m_pRefresh = new QTimer(this);
+        m_pRefresh->setSingleShot(true);
+        connect(m_pRefresh, &QTimer::timeout, this, &CWharfView::FlushControls);
+    }
+    if (!m_pRefresh->isActive())
+        m_pRefresh->start(kRefreshMs);
+}
+
+void CWharfView::FlushControls() {
+    if (m_pRefresh)
+        m_pRefresh->stop();
+    auto setText = [](QLineEdit* pEdit, const QString& text) {
+        if (pEdit->text() != text) {
+            pEdit->setText(text);
+            pEdit->setCursorPosition(0);
+        }
+    };
+    for (int r = 0; r < kRows; ++r) {
+        const Fields& f = m_fields[r];
+        Row& row = m_rows[r];
+        setText(row.pClient, f.strClient);
+        SetState(row.pTx, f.nTx);
+        SetState(row.pRx, f.nRx);
+        setText(row.pFile, f.strFile);
+        row.pFile->setEnabled(f.bFileEnabled);
+        setText(row.pBytes, f.strBytes);
+        row.pProgress->setValue(f.nProgress);
+        setText(row.pPercent, f.strPercent);
+        SetState(row.pBin, f.nBin);
+    }
+}
+
+void CWharfView::SetViewType(int nType) {
+    m_nViewType = nType;
+    const bool bBars = nType == 1;
+    m_pBytesLabel->setVisible(!bBars);
+    m_pPercentLabel->setVisible(!bBars);
+    m_pProgressLabel->setVisible(bBars);
+    for (Row& row : m_rows) {
+        row.pBytes->setVisible(!bBars);
+        row.pPercent->setVisible(!bBars);
+        row.pProgress->setVisible(bBars);
+    }
+}
+
+void CWharfView::OnInitialUpdate() {
+    CWharfCore* pCore = GetWharfCore();
+    SetViewType(pCore->m_bDisplay);
+    if (!m_pTimer) {
+        m_pTimer = new QTimer(this);
+        connect(m_pTimer, &QTimer::timeout, this, &CWharfView::OnTimer);
+    }
+    m_pTimer->start(kTimerPeriodMs);
+    pCore->m_bSweepOnIdle = 0;
+}
+
+void CWharfView::OnTimer() {
+    CWharfCore* pCore = GetWharfCore();
+    if (pCore->m_pListener)
+        pCore->m_pListener->SweepSessions();
+    pCore->CheckDeferredRestart();
+}
+
+void CWharfView::closeEvent(QCloseEvent* pEvent) {
+    if (m_pTimer)
+        m_pTimer->stop();
+    QWidget::closeEvent(pEvent);
+}

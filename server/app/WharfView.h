@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QTimer;
+
+// The five-row progress view: one row per client slot, filled from the
+// engine's slot messages; its 5-second timer drives the time-out sweep.
+class CWharfView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kRows = 5;
+    static constexpr int kTimerPeriodMs = 5000;
+    static constexpr int kRefreshMs = 50;
+
+    explicit CWharfView(QWidget* pParent = nullptr);
+
+    // The slot messages (first parameter: row 1 to 5), and the view-type
+    // message whose parameter is the type. The report record is read from
+    // the application while the message is handled.
+    void HandleMessage(int nMessage, int nParam);
+    void OnInitialUpdate();
+    void OnTimer();
+    void SetViewType(int nType);
+    int ViewType() const { return m_nViewType; }
+
+    // A control by its id (also its object name).
+    QWidget* Control(int nId) const;
+    // Copies the fields to the controls now (they follow within a moment
+    // anyway: during a fast transfer the controls are refreshed a few times
+    // a second rather than for every block).
+    void FlushControls();
+
+    // What a row shows; the controls follow these fields.
+    struct Fields {
+        QString strClient;
+        int nTx = 2;
+        int nRx = 2;
+        QString strFile;
+        bool bFileEnabled = true;
+        QString strBytes;
+        int nProgress = 0;
+        QString strPercent;
+        int nBin = 2;
+    };
+    Fields m_fields[kRows];
+
+    struct Row {
+        QLineEdit* pClient = nullptr;
+        QCheckBox* pTx = nullptr;
+        QCheckBox* pRx = nullptr;
+        QLineEdit* pFile = nullptr;
+        QLineEdit* pBytes = nullptr;
+        QProgressBar* pProgress = nullptr;
+        QLineEdit* pPercent = nullptr;
+        QCheckBox* pBin = nullptr;
+    };
+    Row m_rows[kRows];
+
+protected:
+    void closeEvent(QCloseEvent* pEvent) override;
+
+private:
+    QLabel* m_pBytesLabel = nullptr;
+    QLabel* m_pProgressLabel = nullptr;
+    QLabel* m_pPercentLabel = nullptr;
+    void ScheduleRefresh();
+
+    QTimer* m_pTimer = nullptr;
+    QTimer* m_pRefresh = nullptr;
+    int m_nViewType = 1;
+};
