@@ -142,11 +142,13 @@ int CTransferSocket::SetupBuffers(int bSending) {
 }
 
 int CTransferSocket::RequestLength(const QByteArray& name, const char* pszMode) const {
-    int nLength = 2 + static_cast<int>(name.size()) + 1 + static_cast<int>(std::strlen(pszMode)) + 1;
+    int nLength =
+        2 + static_cast<int>(name.size()) + 1 + static_cast<int>(std::strlen(pszMode)) + 1;
     if (!m_bSending)
         nLength += static_cast<int>(std::strlen(tftp::kOptTsize)) + 1 + 2;
     if (m_bSendTimeout)
-        nLength += static_cast<int>(std::strlen(tftp::kOptTimeout)) + 1 + DecimalDigits(m_nTimeout) + 1;
+        nLength +=
+            static_cast<int>(std::strlen(tftp::kOptTimeout)) + 1 + DecimalDigits(m_nTimeout) + 1;
     if (m_nBlockSize != tftp::kDefaultBlockSize)
         nLength +=
             static_cast<int>(std::strlen(tftp::kOptBlksize)) + 1 + DecimalDigits(m_nBlockSize) + 1;
@@ -211,8 +213,8 @@ int CTransferSocket::StartSend(const QString& strRemote, const QString& strLocal
     const char* pszMode = bOctet == 1 ? tftp::kModeOctet : tftp::kModeNetascii;
     QByteArray name = strRemote.toLocal8Bit();
     // Room for the request, and for a first block of the default size.
-    int nRoom = std::max(RequestLength(name, pszMode),
-                         tftp::kDefaultBlockSize + tftp::kBufferSlack);
+    int nRoom =
+        std::max(RequestLength(name, pszMode), tftp::kDefaultBlockSize + tftp::kBufferSlack);
     if (nRoom > static_cast<int>(m_pBuffer.size()) && !ResizeBuffer(nRoom)) {
         Message("Unable to allocate buffers for transfer");
         m_bActive = 0;
@@ -255,8 +257,8 @@ int CTransferSocket::StartFetch(const QString& strRemote, const QString& strLoca
     const char* pszMode = bOctet == 1 ? tftp::kModeOctet : tftp::kModeNetascii;
     QByteArray name = strRemote.toLocal8Bit();
     // Room for the request, and for a first block of the default size.
-    int nRoom = std::max(RequestLength(name, pszMode),
-                         tftp::kDefaultBlockSize + tftp::kBufferSlack);
+    int nRoom =
+        std::max(RequestLength(name, pszMode), tftp::kDefaultBlockSize + tftp::kBufferSlack);
     if (nRoom > static_cast<int>(m_pBuffer.size()) && !ResizeBuffer(nRoom)) {
         Message("Unable to allocate buffers for transfer");
         m_bActive = 0;
@@ -279,7 +281,8 @@ int CTransferSocket::StartFetch(const QString& strRemote, const QString& strLoca
     }
     m_pFile = OpenLocalFile(strPath, bOctet == 1 ? tftp::kOpenModes[3] : tftp::kOpenModes[1]);
     if (!m_pFile) {
-        m_szStatus = QString::asprintf("Unable to create file : %s", strPath.toLocal8Bit().constData());
+        m_szStatus =
+            QString::asprintf("Unable to create file : %s", strPath.toLocal8Bit().constData());
         Message(m_szStatus);
         m_bActive = 0;
         return 0;
@@ -332,8 +335,8 @@ void CTransferSocket::OnReceive(int nErrorCode) {
     int nLargest = std::max(m_nBlockSize, m_bPeerKnown ? 0 : tftp::kDefaultBlockSize);
     int nCapacity = std::min(nLargest + tftp::kHeaderSize, static_cast<int>(m_pBuffer.size()));
     // An oversized datagram fails here and is ignored like a short one.
-    m_nReceived = ReceiveFrom(m_pBuffer.data(), nCapacity, reinterpret_cast<sockaddr*>(&from),
-                              &nFromLength);
+    m_nReceived =
+        ReceiveFrom(m_pBuffer.data(), nCapacity, reinterpret_cast<sockaddr*>(&from), &nFromLength);
     if (m_nReceived < tftp::kHeaderSize)
         return;
     bool bFirstAnswer = !m_bPeerKnown;
@@ -514,16 +517,16 @@ void CTransferSocket::SendNextBlock(unsigned nAcked) {
         return;
     }
     uint8_t* p = m_pBuffer.data();
-    size_t nRead = m_pFile ? std::fread(p + tftp::kHeaderSize, 1,
-                                        static_cast<size_t>(m_nBlockSize), m_pFile)
-                           : 0;
+    size_t nRead =
+        m_pFile ? std::fread(p + tftp::kHeaderSize, 1, static_cast<size_t>(m_nBlockSize), m_pFile)
+                : 0;
     m_nBytes += static_cast<uint32_t>(nRead);
     PostToView(WM_CLIENT_PROGRESS, 1, m_nBytes);
     if (m_nBytes != 0 && m_nTotalSize != 0) {
-        int nPercent = static_cast<int>(100.0 / (static_cast<double>(m_nTotalSize) /
-                                                 static_cast<double>(m_nBytes)));
-        m_szStatus = QString::asprintf("Sent %lu bytes (%d%%)", static_cast<unsigned long>(m_nBytes),
-                                       nPercent);
+        int nPercent = static_cast<int>(
+            100.0 / (static_cast<double>(m_nTotalSize) / static_cast<double>(m_nBytes)));
+        m_szStatus = QString::asprintf("Sent %lu bytes (%d%%)",
+                                       static_cast<unsigned long>(m_nBytes), nPercent);
     } else {
         m_szStatus = QString::asprintf("Sent %lu bytes", static_cast<unsigned long>(m_nBytes));
     }

@@ -18,7 +18,8 @@ public:
 
     void PostMessage(int nMessage, long wParam, long lParam) {
         QMetaObject::invokeMethod(
-            &m_mailbox, [this, nMessage, wParam, lParam] { OnClientMessage(nMessage, wParam, lParam); },
+            &m_mailbox,
+            [this, nMessage, wParam, lParam] { OnClientMessage(nMessage, wParam, lParam); },
             Qt::QueuedConnection);
     }
 
