@@ -1,0 +1,73 @@
+#pragma once
+
+#include "SkifferCore.h"
+#include "TestSupport.h"
+#include "TransferSocket.h"
+#include "TransferView.h"
+
+#include <QList>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+// The client's shared state with the status line recorded.
+class RecordingSkiffer : public CSkifferCore {
+public:
+    void ShowStatus(const QString& strText) override { statuses << strText; }
+    QString LastStatus() const { return statuses.isEmpty() ? QString() : statuses.last(); }
+    QStringList statuses;
+};
+
+// A view that records the messages posted to it, in the order they arrive.
+class RecordingView : public CTransferView {
+public:
+    struct Posted {
+        int nMessage;
+        long wParam;
+        long lParam;
+        bool operator==(const Posted&) const = default;
+    };
+    QList<Posted> posted;
+
+protected:
+    void OnClientMessage(int nMessage, long wParam, long lParam) override {
+        posted << Posted{nMessage, wParam, lParam};
+    }
+};
+
+char* toString(const RecordingView::Posted& p);
+
+// One client as the main view sets it up: settings in a fresh profile, the
+// local address 127.0.0.1, inbound and outbound directory in a temporary
+// folder, and a transfer object with its socket.
+struct ClientFixture {
+    TempConfigHome config;
+    QTemporaryDir dir;
+    RecordingSkiffer core;
+    RecordingView view;
+    std::unique_ptr<CTransferSocket> pTransfer;
+
+    ClientFixture();
+    ~ClientFixture();
+
+    // A fresh transfer object, set as the view sets it before a request.
+    CTransferSocket& NewTransfer(int bSending, int nBlockSize = 512, int nTimeout = 10,
+                                 int bSendTimeout = 0);
+    CTransferSocket& T() { return *pTransfer; }
+
+    QString Path(const QString& strName) const { return dir.path() + "/" + strName; }
+    void WriteLocal(const QString& strName, const QByteArray& bytes) const;
+    QByteArray ReadLocal(const QString& strName) const;
+
+    // Pumps events until the transfer has ended; false after ms without end.
+    bool WaitForEnd(int ms = 10000);
+};
+
+// Test content that is not all one byte value.
+QByteArray Pattern(int nSize, int nSeed = 0);
+
+// Packets as a server sends them.
+QByteArray Data(int nBlock, const QByteArray& payload);
+QByteArray Ack(int nBlock);
+QByteArray Oack(const QList<QByteArray>& items);
+QByteArray ErrorPacket(int nCode, const QByteArray& text);
