@@ -1,0 +1,302 @@
+// The client's transfer object against a real server: tftpd-hpa, started in
+// the foreground on 127.0.0.1 and a free port, serving a temporary folder.
+#include "ClientFixture.h"
+
+#include <unistd.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+using Posted = RecordingView::Posted;
+
+const char* const kServer = "/usr/sbin/in.tftpd";
+constexpr int kFewMegabytes = 3000000;
+
+class RealServer {
+public:
+    explicit RealServer(const QStringList& extra = {}) {
+        m_nPort = FreeUdpPort();
+        QStringList args{"-L", "-a",         QString("127.0.0.1:%1").arg(m_nPort),
+                         "-s", m_dir.path(), "-c"};
+        if (::geteuid() == 0)
+            args << "-u"
+                 << "root";
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(kServer, args + extra);
+        m_bRunning = m_process.waitForStarted(5000) && WaitUntilServing();
+    }
+    ~RealServer() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(3000)) {
+                m_process.kill();
+                m_process.waitForFinished(3000);
+            }
+        }
+    }
+
+    bool Running() const { return m_bRunning; }
+    uint16_t Port() const { return m_nPort; }
+    QString Path(const QString& strName) const { return m_dir.path() + "/" + strName; }
+
+    void Put(const QString& strName, const QByteArray& bytes) const {
+        QFile file(Path(strName));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            qFatal("cannot write served file");
+        file.setPermissions(file.permissions() | QFile::ReadOther);
+    }
+    QByteArray Get(const QString& strName) const {
+        QFile file(Path(strName));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+private:
+    // Asks for a file that is not there until the server answers.
+    bool WaitUntilServing() {
+        UdpPeer probe;
+        for (int i = 0; i < 50; ++i) {
+            if (m_process.state() != QProcess::Running)
+                return false;
+            probe.SendTo(m_nPort, MakeRequest(1, "no-such-probe", "octet"));
+            if (probe.Receive(100))
+                return true;
+        }
+        return false;
+    }
+
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    uint16_t m_nPort = 0;
+    bool m_bRunning = false;
+};
+
+// Netascii as the server puts it on the wire: every LF becomes CR LF, and a
+// CR alone becomes CR NUL.
+QByteArray ToNetascii(const QByteArray& text) {
+    QByteArray out;
+    for (char c : text) {
+        if (c == '\n')
+            out += "\r\n";
+        else if (c == '\r')
+            out += QByteArray("\r\0", 2);
+        else
+            out += c;
+    }
+    return out;
+}
+
+QByteArray Lines(int nSize) {
+    QByteArray text;
+    for (int i = 0; text.size() < nSize; ++i)
+        text += "line " + QByteArray::number(i) + (i % 7 == 3 ? "\n\n" : "\n");
+    text.truncate(nSize);
+    return text;
+}
+
+void AddTransferRows() {
+    QTest::addColumn<int>("nSize");
+    QTest::addColumn<int>("nBlockSize");
+    for (int nBlockSize : {512, 1024, 8192})
+        for (int nSize : {0, 512, 1000, 1024, kFewMegabytes})
+            QTest::addRow("%d bytes, block size %d", nSize, nBlockSize) << nSize << nBlockSize;
+}
+} // namespace
+
+class TestTransferTftpd : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<RealServer> m_pServer;
+    std::unique_ptr<RealServer> m_pPlainServer; // answers no option
+
+    void RequireServers() {
+        if (!m_pServer || !m_pServer->Running() || !m_pPlainServer->Running())
+            QSKIP("tftpd-hpa could not be started");
+    }
+
+private slots:
+    void initTestCase() {
+        if (!QFile::exists(kServer))
+            return;
+        m_pServer = std::make_unique<RealServer>();
+        m_pPlainServer = std::make_unique<RealServer>(
+            QStringList{"-r", "tsize", "-r", "blksize", "-r", "timeout"});
+    }
+    void cleanupTestCase() {
+        m_pServer.reset();
+        m_pPlainServer.reset();
+    }
+
+    void fetchOctet_data() { AddTransferRows(); }
+    void fetchOctet() {
+        QFETCH(int, nSize);
+        QFETCH(int, nBlockSize);
+        RequireServers();
+        QString strName = QString("fetch-%1-%2.bin").arg(nSize).arg(nBlockSize);
+        QByteArray content = Pattern(nSize, nBlockSize);
+        m_pServer->Put(strName, content);
+        ClientFixture f;
+        f.NewTransfer(0, nBlockSize, 10, 1);
+        QCOMPARE(f.T().StartFetch(strName, "got.bin", "127.0.0.1", m_pServer->Port(), 1), 1);
+        QVERIFY(f.WaitForEnd(60000));
+        QCOMPARE(f.ReadLocal("got.bin"), content);
+        QCOMPARE(f.T().m_nBlockSize, nBlockSize);
+        int nBlocks = nSize / nBlockSize + 1;
+        QCOMPARE(f.core.LastStatus(),
+                 QString("Received %1 bytes (%2 blocks) - Done").arg(nSize).arg(nBlocks));
+        PumpEvents(20);
+        // tsize gives the total first, then progress with every block.
+        QCOMPARE(f.view.posted.value(1), (Posted{WM_CLIENT_PROGRESS, 0, nSize}));
+        if (nSize != 0) {
+            QCOMPARE(f.view.posted.size(), 2 + nBlocks);
+            QCOMPARE(f.view.posted.last(), (Posted{WM_CLIENT_PROGRESS, 2, nSize}));
+        }
+    }
+
+    void sendOctet_data() { AddTransferRows(); }
+    void sendOctet() {
+        QFETCH(int, nSize);
+        QFETCH(int, nBlockSize);
+        RequireServers();
+        QString strName = QString("send-%1-%2.bin").arg(nSize).arg(nBlockSize);
+        QByteArray content = Pattern(nSize, nBlockSize + 1);
+        ClientFixture f;
+        f.WriteLocal("out.bin", content);
+        f.NewTransfer(1, nBlockSize, 10, 1);
+        QCOMPARE(f.T().StartSend(strName, "out.bin", "127.0.0.1", m_pServer->Port(), 1, {}), 1);
+        QVERIFY(f.WaitForEnd(60000));
+        QCOMPARE(m_pServer->Get(strName), content);
+        QCOMPARE(f.T().m_nBlockSize, nBlockSize);
+        QCOMPARE(f.core.LastStatus(),
+                 nSize ? QString("Sent %1 bytes (100%)").arg(nSize) : QString("Sent 0 bytes"));
+    }
+
+    void droppedFileSentFromItsOwnFolder() {
+        RequireServers();
+        ClientFixture f;
+        QTemporaryDir elsewhere;
+        QFile file(elsewhere.path() + "/dropped.bin");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(Pattern(1500, 3));
+        file.close();
+        f.WriteLocal("dropped.bin", "not this one");
+        f.NewTransfer(1);
+        f.T().m_strDroppedDir = elsewhere.path() + "/";
+        f.T().m_bDroppedPath = 1;
+        QCOMPARE(f.T().StartSend("dropped-remote.bin", "ignored", "127.0.0.1", m_pServer->Port(), 1,
+                                 "dropped.bin"),
+                 1);
+        QVERIFY(f.WaitForEnd());
+        QCOMPARE(m_pServer->Get("dropped-remote.bin"), Pattern(1500, 3));
+    }
+
+    void netascii_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<bool>("bPlainServer");
+        QTest::addColumn<QByteArray>("local");
+        QTest::addColumn<QByteArray>("remote");
+        QByteArray text = Lines(3000);
+        // The client converts nothing: the server's conversion is all there is.
+        QTest::newRow("fetch") << 0 << true << ToNetascii(text) << text;
+        QTest::newRow("send") << 1 << false << ToNetascii(text) << text;
+        QTest::newRow("send, lines ending in LF alone") << 1 << false << text << text;
+        QTest::newRow("send without options") << 1 << true << ToNetascii(text) << text;
+    }
+    void netascii() {
+        QFETCH(int, bSending);
+        QFETCH(bool, bPlainServer);
+        QFETCH(QByteArray, local);
+        QFETCH(QByteArray, remote);
+        RequireServers();
+        RealServer& server = bPlainServer ? *m_pPlainServer : *m_pServer;
+        QString strName = QString("text-%1.txt").arg(QTest::currentDataTag()).replace(' ', '_');
+        strName.remove(',');
+        ClientFixture f;
+        f.NewTransfer(bSending, 1024);
+        if (bSending) {
+            f.WriteLocal("out.txt", local);
+            QCOMPARE(f.T().StartSend(strName, "out.txt", "127.0.0.1", server.Port(), 0, {}), 1);
+        } else {
+            server.Put(strName, remote);
+            QCOMPARE(f.T().StartFetch(strName, "got.txt", "127.0.0.1", server.Port(), 0), 1);
+        }
+        QVERIFY(f.WaitForEnd());
+        QVERIFY2(!f.core.LastStatus().startsWith("Msg"), qPrintable(f.core.LastStatus()));
+        if (bSending)
+            QCOMPARE(server.Get(strName), remote);
+        else
+            QCOMPARE(f.ReadLocal("got.txt"), local);
+    }
+
+    // tftpd-hpa cannot tell a netascii file's size on the wire, so it
+    // refuses the tsize that every read request carries.
+    void netasciiFetchRefusedOverTsize() {
+        RequireServers();
+        m_pServer->Put("refused.txt", "a\nb\n");
+        ClientFixture f;
+        f.NewTransfer(0);
+        QCOMPARE(f.T().StartFetch("refused.txt", "got.txt", "127.0.0.1", m_pServer->Port(), 0), 1);
+        QVERIFY(f.WaitForEnd());
+        QCOMPARE(f.core.LastStatus(), QString("Msg from Server > Unsupported option(s) requested"));
+        QCOMPARE(f.ReadLocal("got.txt"), QByteArray());
+    }
+
+    void serverIgnoringOptions_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<int>("nBlockSize");
+        QTest::addColumn<int>("nSize");
+        for (int bSending : {0, 1})
+            for (int nBlockSize : {64, 512, 1024, 8192})
+                for (int nSize : {1000, 1024, 100000})
+                    QTest::addRow("%s %d bytes, block size %d", bSending ? "send" : "fetch", nSize,
+                                  nBlockSize)
+                        << bSending << nBlockSize << nSize;
+    }
+    void serverIgnoringOptions() {
+        QFETCH(int, bSending);
+        QFETCH(int, nBlockSize);
+        QFETCH(int, nSize);
+        RequireServers();
+        QString strName = QString("plain-%1-%2-%3.bin").arg(bSending).arg(nBlockSize).arg(nSize);
+        QByteArray content = Pattern(nSize, nBlockSize + bSending);
+        ClientFixture f;
+        f.NewTransfer(bSending, nBlockSize, 10, 1);
+        if (bSending) {
+            f.WriteLocal("out.bin", content);
+            QCOMPARE(
+                f.T().StartSend(strName, "out.bin", "127.0.0.1", m_pPlainServer->Port(), 1, {}), 1);
+        } else {
+            m_pPlainServer->Put(strName, content);
+            QCOMPARE(f.T().StartFetch(strName, "got.bin", "127.0.0.1", m_pPlainServer->Port(), 1),
+                     1);
+        }
+        QVERIFY(f.WaitForEnd());
+        QCOMPARE(bSending ? m_pPlainServer->Get(strName) : f.ReadLocal("got.bin"), content);
+        QCOMPARE(f.T().m_nBlockSize, 512);
+        PumpEvents(20);
+        bool bBlockSizePosted = f.view.posted.contains(Posted{WM_CLIENT_BLOCKSIZE, 0, 512});
+        QCOMPARE(bBlockSizePosted, nBlockSize != 512);
+        if (!bSending) { // no tsize: no progress, only the status line
+            for (const Posted& p : f.view.posted)
+                QVERIFY(p.nMessage != WM_CLIENT_PROGRESS);
+            QCOMPARE(
+                f.core.LastStatus(),
+                QString("Received %1 bytes (%2 blocks) - Done").arg(nSize).arg(nSize / 512 + 1));
+        }
+    }
+
+    void missingRemoteFile() {
+        RequireServers();
+        ClientFixture f;
+        f.NewTransfer(0);
+        QCOMPARE(f.T().StartFetch("not-there.bin", "got.bin", "127.0.0.1", m_pServer->Port(), 1),
+                 1);
+        QVERIFY(f.WaitForEnd());
+        QCOMPARE(f.core.LastStatus(), QString("Msg from Server > File not found"));
+        QCOMPARE(f.ReadLocal("got.bin"), QByteArray()); // created, left empty
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTransferTftpd)
+#include "tst_transfer_tftpd.moc"

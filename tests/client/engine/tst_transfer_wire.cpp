@@ -1,0 +1,940 @@
+// The client's transfer object against a scripted server made of raw UDP
+// sockets: the server takes the request on one port and answers from another,
+// as a real one does.
+#include "ClientFixture.h"
+#include "Idle.h"
+#include "MessageBox.h"
+
+#include <arpa/inet.h>
+
+#include <QtTest>
+
+namespace {
+using Posted = RecordingView::Posted;
+
+const QByteArray kOptionFailureError = ErrorPacket(7, "Option negotion failure");
+const QByteArray kUnknownOperation = ErrorPacket(4, "Unknown TFTP Operation");
+const QByteArray kUnknownTransfer = ErrorPacket(5, "Unknown transfer ID");
+const QByteArray kDiskFull = ErrorPacket(3, "Disk full");
+const QByteArray kOptionFailurePacket("\0\x08\0\0Inconclusive system error\0", 30);
+
+struct Wire {
+    ClientFixture f;
+    UdpPeer listener; // where requests go
+    UdpPeer session;  // the server's transfer identifier
+    uint16_t nClientPort = 0;
+    QByteArray request;
+
+    CTransferSocket& T() { return f.T(); }
+
+    bool TakeRequest() {
+        auto r = listener.Receive(2000, &nClientPort);
+        request = r.value_or(QByteArray());
+        return r.has_value();
+    }
+    bool Fetch(const QString& strRemote = "remote.bin", const QString& strLocal = "got.bin",
+               int bOctet = 1) {
+        return T().StartFetch(strRemote, strLocal, "127.0.0.1", listener.Port(), bOctet) == 1 &&
+               TakeRequest();
+    }
+    bool Send(const QByteArray& content, const QString& strLocal = "out.bin", int bOctet = 1) {
+        f.WriteLocal(strLocal, content);
+        return T().StartSend("remote.bin", strLocal, "127.0.0.1", listener.Port(), bOctet, {}) ==
+                   1 &&
+               TakeRequest();
+    }
+    void Answer(const QByteArray& packet) { session.SendTo(nClientPort, packet); }
+    std::optional<QByteArray> Reply(int ms = 1000) { return session.Receive(ms); }
+    std::optional<QByteArray> Exchange(const QByteArray& packet, int ms = 1000) {
+        Answer(packet);
+        return Reply(ms);
+    }
+    // Nothing reaches either server port within ms.
+    bool Silent(int ms = 300) {
+        return !session.Receive(ms).has_value() && !listener.Receive(1).has_value();
+    }
+};
+
+// A byte string literal with its NULs, without the final one.
+template <size_t N> QByteArray B(const char (&text)[N]) {
+    return QByteArray(text, N - 1);
+}
+
+std::optional<QByteArray> Some(const QByteArray& bytes) {
+    return bytes;
+}
+
+QList<Posted> Progress(const QList<long>& values, long nKind) {
+    QList<Posted> list;
+    for (long v : values)
+        list << Posted{WM_CLIENT_PROGRESS, nKind, v};
+    return list;
+}
+} // namespace
+
+Q_DECLARE_METATYPE(QList<Posted>)
+
+class TestTransferWire : public QObject {
+    Q_OBJECT
+private slots:
+    void buildRequestLaysOutTheExample() {
+        ClientFixture f;
+        CTransferSocket& t = f.NewTransfer(0, 1024, 10, 1);
+        uint8_t abBuffer[100];
+        int n = t.BuildRequest(1, "boot.img", abBuffer, "octet");
+        QCOMPARE(n, 49);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(abBuffer), n),
+                 B("\0\1boot.img\0octet\0tsize\0"
+                   "0\0timeout\0"
+                   "10\0blksize\0"
+                   "1024\0"));
+        QCOMPARE(t.RequestLength("boot.img", "octet"), 49);
+    }
+
+    void requestOnTheWire_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<int>("nBlockSize");
+        QTest::addColumn<int>("bSendTimeout");
+        QTest::addColumn<int>("bOctet");
+        QTest::addColumn<QString>("strRemote");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QString>("strStatus");
+        QTest::newRow("fetch, defaults: tsize only") << 0 << 512 << 0 << 1 << "a.bin"
+                                                     << B("\0\1a.bin\0octet\0tsize\0"
+                                                          "0\0")
+                                                     << "Requesting file from server ...";
+        QTest::newRow("send, defaults: no option")
+            << 1 << 512 << 0 << 1 << "a.bin" << B("\0\2a.bin\0octet\0")
+            << "Offering file to server ...";
+        QTest::newRow("fetch netascii with time-out and block size")
+            << 0 << 8192 << 1 << 0 << "dir/x.txt"
+            << B("\0\1dir/x.txt\0netascii\0tsize\0"
+                 "0\0timeout\0"
+                 "10\0blksize\0"
+                 "8192\0")
+            << "Requesting file from server ...";
+        QTest::newRow("send: options without tsize") << 1 << 64 << 1 << 1 << "b"
+                                                     << B("\0\2"
+                                                          "b\0octet\0timeout\0"
+                                                          "10\0blksize\0"
+                                                          "64\0")
+                                                     << "Offering file to server ...";
+        // A 500-character name with block size 64 is longer than the
+        // packet buffer of block size + 20; it still goes out whole.
+        QByteArray longName(500, 'n');
+        QTest::newRow("long name, small block size")
+            << 0 << 64 << 0 << 1 << QString::fromLatin1(longName)
+            << B("\0\1") + longName +
+                   B("\0octet\0tsize\0"
+                     "0\0blksize\0"
+                     "64\0")
+            << "Requesting file from server ...";
+    }
+    void requestOnTheWire() {
+        QFETCH(int, bSending);
+        QFETCH(int, nBlockSize);
+        QFETCH(int, bSendTimeout);
+        QFETCH(int, bOctet);
+        QFETCH(QString, strRemote);
+        QFETCH(QByteArray, expected);
+        QFETCH(QString, strStatus);
+        Wire w;
+        w.f.core.m_bOverWrite = 1;
+        w.f.NewTransfer(bSending, nBlockSize, 10, bSendTimeout);
+        w.f.WriteLocal("local.bin", "x");
+        int bStarted = bSending ? w.T().StartSend(strRemote, "local.bin", "127.0.0.1",
+                                                  w.listener.Port(), bOctet, {})
+                                : w.T().StartFetch(strRemote, "local.bin", "127.0.0.1",
+                                                   w.listener.Port(), bOctet);
+        QCOMPARE(bStarted, 1);
+        QVERIFY(w.TakeRequest());
+        QCOMPARE(w.request, expected);
+        QCOMPARE(w.T().m_bActive, 1);
+        QCOMPARE(w.T().m_nBlock, 1);
+        QCOMPARE(w.f.core.statuses, QStringList{strStatus});
+    }
+
+    void messagesArePostedNotSent() {
+        ClientFixture f;
+        f.NewTransfer(0);
+        QVERIFY(f.view.posted.isEmpty());
+        PumpEvents(20);
+        QCOMPARE(f.view.posted, (QList<Posted>{{WM_CLIENT_ADDRESS, 0, 0}}));
+        QCOMPARE(f.T().m_strLocalAddress, QString("127.0.0.1"));
+        QString strAddress;
+        unsigned nPort = 0;
+        QVERIFY(f.T().GetSockName(strAddress, nPort));
+        QCOMPARE(strAddress, QString("127.0.0.1"));
+        QVERIFY(nPort != 0);
+    }
+
+    void viewGoneBeforeItsMessagesArrive() {
+        ClientFixture f;
+        {
+            RecordingView view;
+            CTransferSocket transfer;
+            transfer.m_pView = &view;
+            QCOMPARE(transfer.CreateTransferSocket(), 1); // posts to a view that then goes
+        }
+        PumpEvents(20); // nothing is delivered to it
+        QVERIFY(f.view.posted.isEmpty());
+    }
+
+    void fetchWithOptions_data() {
+        QTest::addColumn<QByteArray>("oack");
+        QTest::addColumn<int>("nAsked");
+        QTest::addColumn<int>("nInForce");
+        QTest::addColumn<int>("nFileSize");
+        QTest::addColumn<QList<Posted>>("expectedStart");
+        const Posted address{WM_CLIENT_ADDRESS, 0, 0};
+        QTest::newRow("tsize, timeout and blksize in one OACK")
+            << Oack({"tsize", "1000", "timeout", "3", "blksize", "600"}) << 1024 << 600 << 1000
+            << QList<Posted>{address, {WM_CLIENT_PROGRESS, 0, 1000}};
+        QTest::newRow("blksize as asked changes nothing")
+            << Oack({"blksize", "1024"}) << 1024 << 1024 << 2048 << QList<Posted>{address};
+        QTest::newRow("BLKSIZE in capitals, lowered to the least")
+            << Oack({"BLKSIZE", "8"}) << 64 << 8 << 20 << QList<Posted>{address};
+        QTest::newRow("tsize alone at the default block size")
+            << Oack({"tsize", "700"}) << 512 << 512 << 700
+            << QList<Posted>{address, {WM_CLIENT_PROGRESS, 0, 700}};
+        // The server did not take the block size offered, so it sends 512.
+        QTest::newRow("blksize not acknowledged: default block size")
+            << Oack({"tsize", "700"}) << 1024 << 512 << 700
+            << QList<Posted>{address, {WM_CLIENT_PROGRESS, 0, 700}, {WM_CLIENT_BLOCKSIZE, 0, 512}};
+        QTest::newRow("unknown option passed over")
+            << Oack({"colour", "7", "tsize", "5"}) << 512 << 512 << 5
+            << QList<Posted>{address, {WM_CLIENT_PROGRESS, 0, 5}};
+        QTest::newRow("pair cut off by the datagram's end")
+            << B("\0\6tsize\0"
+                 "12")
+            << 512 << 512 << 12 << QList<Posted>{address};
+        QTest::newRow("value ends at its first non-digit")
+            << B("\0\6tsize\0"
+                 "30x\0")
+            << 512 << 512 << 30 << QList<Posted>{address, {WM_CLIENT_PROGRESS, 0, 30}};
+        QTest::newRow("empty file") << Oack({"tsize", "0"}) << 512 << 512 << 0
+                                    << QList<Posted>{address, {WM_CLIENT_PROGRESS, 0, 0}};
+    }
+    void fetchWithOptions() {
+        QFETCH(QByteArray, oack);
+        QFETCH(int, nAsked);
+        QFETCH(int, nInForce);
+        QFETCH(int, nFileSize);
+        QFETCH(QList<Posted>, expectedStart);
+        Wire w;
+        w.f.NewTransfer(0, nAsked, 10, 1);
+        QVERIFY(w.Fetch());
+        QCOMPARE(w.Exchange(oack), Some(Ack(0)));
+        QCOMPARE(w.T().m_nBlockSize, nInForce);
+        QCOMPARE(w.T().m_nTimeout, 10); // never the server's
+        QCOMPARE(w.T().m_nBlock, 1);
+
+        QByteArray content = Pattern(nFileSize);
+        QStringList expectedStatus{"Requesting file from server ..."};
+        QList<long> progress;
+        int nBlocks = nFileSize / nInForce + 1;
+        for (int k = 1; k <= nBlocks; ++k) {
+            QByteArray block = content.mid((k - 1) * nInForce, nInForce);
+            QCOMPARE(w.Exchange(Data(k, block)), Some(Ack(k)));
+            int nSoFar = std::min(k * nInForce, nFileSize);
+            progress << nSoFar;
+            expectedStatus << QString("Received %1 bytes (%2 blocks)").arg(nSoFar).arg(k);
+        }
+        expectedStatus
+            << QString("Received %1 bytes (%2 blocks) - Done").arg(nFileSize).arg(nBlocks);
+        PumpEvents(20);
+        QCOMPARE(w.T().m_bActive, 0);
+        QCOMPARE(w.f.ReadLocal("got.bin"), content);
+        QCOMPARE(w.f.core.statuses, expectedStatus);
+        bool bTsize = expectedStart.size() > 1 && expectedStart[1].nMessage == WM_CLIENT_PROGRESS &&
+                      expectedStart[1].lParam != 0;
+        QCOMPARE(w.f.view.posted,
+                 expectedStart + (bTsize ? Progress(progress, 2) : QList<Posted>{}));
+        QVERIFY(w.Silent());
+    }
+
+    void fetchFromServerIgnoringOptions_data() {
+        QTest::addColumn<int>("nAsked");
+        QTest::addRow("asked 1024") << 1024;
+        QTest::addRow("asked 64") << 64;
+        QTest::addRow("asked 512") << 512;
+    }
+    void fetchFromServerIgnoringOptions() {
+        QFETCH(int, nAsked);
+        Wire w;
+        w.f.NewTransfer(0, nAsked);
+        QVERIFY(w.Fetch());
+        QByteArray content = Pattern(700);
+        QCOMPARE(w.Exchange(Data(1, content.left(512))), Some(Ack(1)));
+        QCOMPARE(w.T().m_bActive, 1); // a full block of 512 is not the last
+        QCOMPARE(w.Exchange(Data(2, content.mid(512))), Some(Ack(2)));
+        PumpEvents(20);
+        QCOMPARE(w.T().m_bActive, 0);
+        QCOMPARE(w.f.ReadLocal("got.bin"), content);
+        QCOMPARE(w.f.core.LastStatus(), QString("Received 700 bytes (2 blocks) - Done"));
+        // Without tsize there is no progress, only the status line.
+        QList<Posted> expected{{WM_CLIENT_ADDRESS, 0, 0}};
+        if (nAsked != 512)
+            expected << Posted{WM_CLIENT_BLOCKSIZE, 0, 512};
+        QCOMPARE(w.f.view.posted, expected);
+    }
+
+    void oackTimeoutNeverChangesOurs() {
+        CTime::SetTestTime(5000);
+        Wire w;
+        w.f.NewTransfer(0, 512, 10, 1);
+        QVERIFY(w.Fetch());
+        QCOMPARE(w.Exchange(Oack({"timeout", "1"})), Some(Ack(0)));
+        QCOMPARE(w.T().m_nTimeout, 10);
+        CTime::SetTestTime(5010);
+        w.T().CheckTimeout();
+        QCOMPARE(w.T().m_bActive, 1);
+        CTime::SetTestTime(5011);
+        w.T().CheckTimeout();
+        QCOMPARE(w.T().m_bActive, 0);
+    }
+
+    void oackBlockSizeOutOfBounds_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<int>("nAsked");
+        QTest::addColumn<QByteArray>("oack");
+        QTest::newRow("fetch, above the offer") << 0 << 1024 << Oack({"blksize", "1025"});
+        QTest::newRow("fetch, zero") << 0 << 1024 << Oack({"blksize", "0"});
+        QTest::newRow("fetch, seven") << 0 << 1024 << Oack({"tsize", "9", "blksize", "7"});
+        QTest::newRow("fetch, none offered") << 0 << 512 << Oack({"blksize", "1024"});
+        QTest::newRow("send, above the offer") << 1 << 8192 << Oack({"blksize", "65464"});
+        QTest::newRow("send, zero") << 1 << 1024 << Oack({"blksize", "0"});
+        QTest::newRow("send, huge") << 1 << 1024 << Oack({"blksize", "99999999999"});
+    }
+    void oackBlockSizeOutOfBounds() {
+        QFETCH(int, bSending);
+        QFETCH(int, nAsked);
+        QFETCH(QByteArray, oack);
+        Wire w;
+        w.f.NewTransfer(bSending, nAsked);
+        QVERIFY(bSending ? w.Send(Pattern(3000)) : w.Fetch());
+        QCOMPARE(w.Exchange(oack), Some(kOptionFailureError));
+        QVERIFY(w.Silent());
+        QCOMPARE(w.T().m_bActive, 0);
+        QCOMPARE(w.T().m_nBlockSize, nAsked);
+        QCOMPARE(w.f.core.LastStatus(), QString("Option Failure"));
+        QVERIFY(!w.T().m_pFile);
+    }
+
+    void serverErrorEndsQuietly_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<QByteArray>("packet");
+        QTest::addColumn<QString>("strStatus");
+        QTest::newRow("fetch, short text")
+            << 0 << ErrorPacket(1, "File not found") << "Msg from Server > File not found";
+        QTest::newRow("send, short text")
+            << 1 << ErrorPacket(2, "Access violation") << "Msg from Server > Access violation";
+        QByteArray longText = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+        QTest::newRow("fetch, long text cut at 42")
+            << 0 << ErrorPacket(0, longText) << "Msg from Server > " + QString(longText.left(42));
+        QTest::newRow("send, exactly 42") << 1 << ErrorPacket(0, longText.left(42))
+                                          << "Msg from Server > " + QString(longText.left(42));
+        QTest::newRow("text without its NUL") << 0 << B("\0\5\0\1abc") << "Msg from Server > abc";
+        QTest::newRow("no text at all") << 1 << B("\0\5\0\0") << "Msg from Server > ";
+    }
+    void serverErrorEndsQuietly() {
+        QFETCH(int, bSending);
+        QFETCH(QByteArray, packet);
+        QFETCH(QString, strStatus);
+        Wire w;
+        w.f.NewTransfer(bSending);
+        QByteArray content = Pattern(2000);
+        if (bSending) {
+            QVERIFY(w.Send(content));
+            QCOMPARE(w.Exchange(Ack(0)), Some(Data(1, content.left(512))));
+        } else {
+            QVERIFY(w.Fetch());
+            QCOMPARE(w.Exchange(Data(1, content.left(512))), Some(Ack(1)));
+        }
+        w.Answer(packet);
+        QVERIFY(w.Silent());
+        QCOMPARE(w.T().m_bActive, 0);
+        QCOMPARE(w.f.core.LastStatus(), strStatus);
+        QVERIFY(strStatus.size() <= 60);
+        if (!bSending)
+            QCOMPARE(w.f.ReadLocal("got.bin"), content.left(512)); // kept
+        w.Answer(Data(2, content.mid(512, 512)));
+        QVERIFY(w.Silent()); // an ended transfer answers nothing
+    }
+
+    void optionFailurePacket_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<QByteArray>("packet");
+        QTest::addColumn<QString>("strStatus");
+        QTest::newRow("send") << 1 << kOptionFailurePacket << "Option Failure";
+        QTest::newRow("send, any other bytes") << 1 << B("\0\x08zz") << "Option Failure";
+        QTest::newRow("fetch: no status line")
+            << 0 << kOptionFailurePacket << "Requesting file from server ...";
+    }
+    void optionFailurePacket() {
+        QFETCH(int, bSending);
+        QFETCH(QByteArray, packet);
+        QFETCH(QString, strStatus);
+        Wire w;
+        w.f.NewTransfer(bSending, 1024);
+        QVERIFY(bSending ? w.Send("abc") : w.Fetch());
+        QCOMPARE(w.Exchange(packet), Some(kOptionFailureError));
+        QVERIFY(w.Silent());
+        QCOMPARE(w.T().m_bActive, 0);
+        QCOMPARE(w.f.core.LastStatus(), strStatus);
+    }
+
+    void unexpectedOpcode_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<QByteArray>("packet");
+        QTest::addColumn<QString>("strStatus");
+        QTest::newRow("fetch, opcode 7")
+            << 0 << B("\0\x07\0\1") << "Unknown TFTP command received 7";
+        QTest::newRow("fetch, ACK") << 0 << Ack(1) << "Unknown TFTP command received 4";
+        QTest::newRow("fetch, write request")
+            << 0 << MakeRequest(2, "x", "octet") << "Unknown TFTP command received 2";
+        QTest::newRow("fetch, opcode 0x8000 is negative")
+            << 0 << B("\x80\0\0\0") << "Unknown TFTP command received -32768";
+        QTest::newRow("fetch, opcode 0xFFFF")
+            << 0 << B("\xff\xff\0\0") << "Unknown TFTP command received -1";
+        QTest::newRow("send, DATA: no status line")
+            << 1 << Data(1, "abc") << "Offering file to server ...";
+        QTest::newRow("send, opcode 0") << 1 << B("\0\0\0\0") << "Offering file to server ...";
+    }
+    void unexpectedOpcode() {
+        QFETCH(int, bSending);
+        QFETCH(QByteArray, packet);
+        QFETCH(QString, strStatus);
+        Wire w;
+        w.f.NewTransfer(bSending);
+        QVERIFY(bSending ? w.Send("abc") : w.Fetch());
+        QCOMPARE(w.Exchange(packet), Some(kUnknownOperation));
+        QVERIFY(w.Silent());
+        QCOMPARE(w.T().m_bActive, 0);
+        QCOMPARE(w.f.core.LastStatus(), strStatus);
+    }
+
+    void dataOutOfTurnIgnored_data() {
+        QTest::addColumn<int>("nStray");
+        QTest::newRow("repeat of block 1") << 1;
+        QTest::newRow("block 3 ahead") << 3;
+        QTest::newRow("block 0") << 0;
+    }
+    void dataOutOfTurnIgnored() {
+        QFETCH(int, nStray);
+        Wire w;
+        w.f.NewTransfer(0);
+        QVERIFY(w.Fetch());
+        QByteArray content = Pattern(1000);
+        QCOMPARE(w.Exchange(Data(1, content.left(512))), Some(Ack(1)));
+        QCOMPARE(w.Exchange(Data(nStray, Pattern(512, 9))), std::nullopt);
+        QCOMPARE(w.T().m_nBlock, 2);
+        QCOMPARE(w.f.core.statuses.size(), 2);
+        QCOMPARE(w.Exchange(Data(2, content.mid(512))), Some(Ack(2)));
+        PumpEvents(20);
+        QCOMPARE(w.f.ReadLocal("got.bin"), content);
+        QCOMPARE(w.f.core.LastStatus(), QString("Received 1000 bytes (2 blocks) - Done"));
+    }
+
+    void blockCounterAgainstWireNumbers_data() {
+        QTest::addColumn<int>("nCounter");
+        QTest::addColumn<int>("nWire");
+        QTest::addColumn<bool>("bAcked");
+        QTest::newRow("32768") << 32768 << 32768 << true;
+        QTest::newRow("40000") << 40000 << 40000 << true;
+        QTest::newRow("65535") << 65535 << 65535 << true;
+        // The counter does not wrap: block 0 after 65535 is never matched.
+        QTest::newRow("65536 never matches 0") << 65536 << 0 << false;
+    }
+    void blockCounterAgainstWireNumbers() {
+        QFETCH(int, nCounter);
+        QFETCH(int, nWire);
+        QFETCH(bool, bAcked);
+        Wire w;
+        w.f.NewTransfer(0);
+        QVERIFY(w.Fetch());
+        QCOMPARE(w.Exchange(Data(1, Pattern(512))), Some(Ack(1)));
+        w.T().m_nBlock = nCounter;
+        auto reply = w.Exchange(Data(nWire, Pattern(512, 1)), 300);
+        QCOMPARE(reply, bAcked ? Some(Ack(nWire)) : std::nullopt);
+        QCOMPARE(w.T().m_nBlock, bAcked ? nCounter + 1 : nCounter);
+    }
+
+    void sendExchange_data() {
+        QTest::addColumn<int>("nAsked");
+        QTest::addColumn<QByteArray>("firstAnswer");
+        QTest::addColumn<int>("nFileSize");
+        QTest::addColumn<int>("nInForce");
+        QTest::addColumn<QStringList>("expectedStatus");
+        QTest::newRow("empty file: one empty block")
+            << 512 << Ack(0) << 0 << 512 << QStringList{"Sent 0 bytes"};
+        QTest::newRow("512 bytes: a full block and an empty one")
+            << 512 << Ack(0) << 512 << 512
+            << QStringList{"Sent 512 bytes (100%)", "Sent 512 bytes (100%)"};
+        QTest::newRow("1000 bytes")
+            << 512 << Ack(0) << 1000 << 512
+            << QStringList{"Sent 512 bytes (51%)", "Sent 1000 bytes (100%)"};
+        QTest::newRow("1024 bytes, OACK keeps 1024")
+            << 1024 << Oack({"blksize", "1024"}) << 1024 << 1024
+            << QStringList{"Sent 1024 bytes (100%)", "Sent 1024 bytes (100%)"};
+        QTest::newRow("OACK lowers to 600, tsize passed over")
+            << 1024 << Oack({"tsize", "5", "blksize", "600"}) << 1000 << 600
+            << QStringList{"Sent 600 bytes (60%)", "Sent 1000 bytes (100%)"};
+        QTest::newRow("server ignoring options: default size")
+            << 1024 << Ack(0) << 1000 << 512
+            << QStringList{"Sent 512 bytes (51%)", "Sent 1000 bytes (100%)"};
+        QTest::newRow("three blocks of 8")
+            << 64 << Oack({"blksize", "8"}) << 20 << 8
+            << QStringList{"Sent 8 bytes (40%)", "Sent 16 bytes (80%)", "Sent 20 bytes (100%)"};
+    }
+    void sendExchange() {
+        QFETCH(int, nAsked);
+        QFETCH(QByteArray, firstAnswer);
+        QFETCH(int, nFileSize);
+        QFETCH(int, nInForce);
+        QFETCH(QStringList, expectedStatus);
+        Wire w;
+        w.f.NewTransfer(1, nAsked);
+        QByteArray content = Pattern(nFileSize);
+        QVERIFY(w.Send(content));
+        PumpEvents(20);
+        QCOMPARE(w.f.view.posted,
+                 (QList<Posted>{{WM_CLIENT_ADDRESS, 0, 0}, {WM_CLIENT_PROGRESS, 0, nFileSize}}));
+        w.f.view.posted.clear();
+
+        QByteArray received;
+        QList<long> progress;
+        auto reply = w.Exchange(firstAnswer);
+        int nBlock = 1;
+        for (;; ++nBlock) {
+            QVERIFY2(reply.has_value(), qPrintable(QString("no DATA %1").arg(nBlock)));
+            QCOMPARE(reply->left(4), Data(nBlock, {}));
+            QByteArray payload = reply->mid(4);
+            QVERIFY(payload.size() <= nInForce);
+            received += payload;
+            progress << received.size();
+            if (payload.size() < nInForce)
+                break;
+            reply = w.Exchange(Ack(nBlock));
+        }
+        QCOMPARE(nBlock, nFileSize / nInForce + 1);
+        QCOMPARE(w.T().m_bActive, 1);
+        QCOMPARE(w.T().m_bLastBlock, 1);
+        w.Answer(Ack(nBlock));
+        QVERIFY(w.Silent());
+        QCOMPARE(w.T().m_bActive, 0);
+        QCOMPARE(received, content);
+        QCOMPARE(w.f.core.statuses, QStringList{"Offering file to server ..."} + expectedStatus);
+        QList<Posted> expected;
+        if (nInForce == 512 && nAsked != 512)
+            expected << Posted{WM_CLIENT_BLOCKSIZE, 0, 512};
+        QCOMPARE(w.f.view.posted, expected + Progress(progress, 1));
+    }
+
+    void sendIgnoresOtherAcks_data() {
+        QTest::addColumn<int>("nStray");
+        QTest::newRow("ACK 0 again") << 0;
+        QTest::newRow("ACK 2 ahead") << 2;
+        QTest::newRow("ACK 65535") << 65535;
+    }
+    void sendIgnoresOtherAcks() {
+        QFETCH(int, nStray);
+        Wire w;
+        w.f.NewTransfer(1);
+        QByteArray content = Pattern(1500);
+        QVERIFY(w.Send(content));
+        QCOMPARE(w.Exchange(Ack(0)), Some(Data(1, content.left(512))));
+        QCOMPARE(w.Exchange(Ack(nStray), 300), std::nullopt);
+        QCOMPARE(w.Exchange(Ack(1)), Some(Data(2, content.mid(512, 512))));
+    }
+
+    void silenceEndsTheTransfer_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<int>("nTimeout");
+        QTest::addColumn<int>("nAnswerAt"); // -1: the server never answers
+        QTest::addColumn<int>("nStillAt");
+        QTest::addColumn<int>("nEndedAt");
+        QTest::newRow("fetch, no answer to the request") << 0 << 10 << -1 << 10 << 11;
+        QTest::newRow("send, no answer to the request") << 1 << 10 << -1 << 10 << 11;
+        QTest::newRow("fetch, silent after a block") << 0 << 10 << 5 << 15 << 16;
+        QTest::newRow("send, silent after an ACK") << 1 << 3 << 7 << 10 << 11;
+        QTest::newRow("time-out of 1") << 0 << 1 << -1 << 1 << 2;
+    }
+    void silenceEndsTheTransfer() {
+        QFETCH(int, bSending);
+        QFETCH(int, nTimeout);
+        QFETCH(int, nAnswerAt);
+        QFETCH(int, nStillAt);
+        QFETCH(int, nEndedAt);
+        const time_t tStart = 100000;
+        CTime::SetTestTime(tStart);
+        Wire w;
+        w.f.NewTransfer(bSending, 512, nTimeout);
+        QVERIFY(bSending ? w.Send(Pattern(2000)) : w.Fetch());
+        if (nAnswerAt >= 0) {
+            CTime::SetTestTime(tStart + nAnswerAt);
+            QVERIFY(w.Exchange(bSending ? Ack(0) : Data(1, Pattern(512))).has_value());
+        }
+        QString strBefore = w.f.core.LastStatus();
+        CTime::SetTestTime(tStart + nStillAt);
+        w.T().CheckTimeout();
+        QCOMPARE(w.T().m_bActive, 1);
+        QCOMPARE(w.f.core.LastStatus(), strBefore);
+        CTime::SetTestTime(tStart + nEndedAt);
+        w.T().CheckTimeout();
+        QCOMPARE(w.T().m_bActive, 0);
+        QCOMPARE(w.f.core.LastStatus(), QString("Timed out"));
+        QVERIFY(!w.T().m_pFile);
+        QVERIFY(w.Silent()); // nothing goes to the server
+    }
+
+    void idleCountDrivesTheCheck_data() {
+        QTest::addColumn<long>("lCount");
+        QTest::addColumn<bool>("bChecked");
+        QTest::newRow("0") << 0L << false;
+        QTest::newRow("63") << 63L << false;
+        QTest::newRow("64") << 64L << true;
+        QTest::newRow("127") << 127L << true;
+        QTest::newRow("128") << 128L << false;
+        QTest::newRow("191") << 191L << false;
+        QTest::newRow("192") << 192L << true;
+    }
+    void idleCountDrivesTheCheck() {
+        QFETCH(long, lCount);
+        QFETCH(bool, bChecked);
+        CTime::SetTestTime(1000);
+        Wire w;
+        w.f.NewTransfer(0, 512, 10);
+        QVERIFY(w.f.core.m_pTransfer == &w.T());
+        QVERIFY(w.Fetch());
+        CTime::SetTestTime(1011); // expired, so a check ends it
+        QCOMPARE(w.f.core.OnIdle(lCount), true);
+        QCOMPARE(w.T().m_bActive, bChecked ? 0 : 1);
+        // Once ended, idle processing falls back to the framework's own answer.
+        w.T().Abort();
+        QCOMPARE(w.f.core.OnIdle(0), true);
+        QCOMPARE(w.f.core.OnIdle(lCount + 1), false);
+    }
+
+    void idleWithoutTransfer() {
+        ClientFixture f;
+        QVERIFY(!f.core.m_pTransfer);
+        QCOMPARE(f.core.OnIdle(0), true);
+        QCOMPARE(f.core.OnIdle(64), false);
+        f.NewTransfer(0);
+        f.pTransfer.reset(); // the view destroys its object
+        QVERIFY(!f.core.m_pTransfer);
+        QCOMPARE(f.core.OnIdle(64), false);
+    }
+
+    void pacedIdleProcessingEndsASilentTransfer() {
+        CTime::SetTestTime(2000);
+        Wire w;
+        w.f.NewTransfer(0, 512, 10);
+        CIdleDriver driver([&](long lCount) { return w.f.core.OnIdle(lCount); });
+        QVERIFY(w.Fetch());
+        PumpEvents(1200);
+        QCOMPARE(w.T().m_bActive, 1); // not yet expired
+        CTime::SetTestTime(2011);
+        QElapsedTimer timer;
+        timer.start();
+        while (w.T().m_bActive && timer.elapsed() < 3000)
+            PumpEvents(20);
+        QCOMPARE(w.T().m_bActive, 0);
+        QCOMPARE(w.f.core.LastStatus(), QString("Timed out"));
+    }
+
+    void abortKeepsThePartialFileAndSendsNothing_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::newRow("fetch") << 0;
+        QTest::newRow("send") << 1;
+    }
+    void abortKeepsThePartialFileAndSendsNothing() {
+        QFETCH(int, bSending);
+        Wire w;
+        w.f.NewTransfer(bSending);
+        QByteArray content = Pattern(2000);
+        if (bSending) {
+            QVERIFY(w.Send(content));
+            QCOMPARE(w.Exchange(Ack(0)), Some(Data(1, content.left(512))));
+        } else {
+            QVERIFY(w.Fetch());
+            QCOMPARE(w.Exchange(Data(1, content.left(512))), Some(Ack(1)));
+        }
+        QString strStatus = w.f.core.LastStatus();
+        w.T().Abort();
+        QCOMPARE(w.T().m_bActive, 0);
+        QVERIFY(!w.T().m_pFile);
+        QVERIFY(w.Silent());
+        QCOMPARE(w.f.core.LastStatus(), strStatus);
+        if (!bSending)
+            QCOMPARE(w.f.ReadLocal("got.bin"), content.left(512));
+        else
+            QCOMPARE(w.f.ReadLocal("out.bin"), content);
+        w.Answer(bSending ? Ack(1) : Data(2, content.mid(512, 512)));
+        QVERIFY(w.Silent());
+        w.T().Abort(); // a second abort finds nothing to do
+        QVERIFY(w.Silent());
+    }
+
+    void strayTransferIdentifierGetsError5_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::newRow("fetch") << 0;
+        QTest::newRow("send") << 1;
+    }
+    void strayTransferIdentifierGetsError5() {
+        QFETCH(int, bSending);
+        CTime::SetTestTime(7000);
+        Wire w;
+        w.f.NewTransfer(bSending);
+        QByteArray content = Pattern(2000);
+        if (bSending) {
+            QVERIFY(w.Send(content));
+            QCOMPARE(w.Exchange(Ack(0)), Some(Data(1, content.left(512))));
+        } else {
+            QVERIFY(w.Fetch());
+            QCOMPARE(w.Exchange(Data(1, content.left(512))), Some(Ack(1)));
+        }
+        CTime::SetTestTime(7005);
+        UdpPeer stray;
+        stray.SendTo(w.nClientPort, bSending ? Ack(1) : Data(2, Pattern(512, 5)));
+        QCOMPARE(stray.Receive(1000), Some(kUnknownTransfer));
+        QVERIFY(w.Silent());
+        QCOMPARE(w.T().m_bActive, 1);
+        QCOMPARE(w.T().m_nBlock, 2);
+        QCOMPARE(w.T().m_tLastActivity, CTime(7000));
+        QCOMPARE(ntohs(w.T().m_peerAddr.sin_port), w.session.Port());
+        // The request's own port is just as foreign once the server has answered.
+        w.listener.SendTo(w.nClientPort, Ack(1));
+        QCOMPARE(w.listener.Receive(1000), Some(kUnknownTransfer));
+        // The transfer goes on with its server.
+        if (bSending)
+            QCOMPARE(w.Exchange(Ack(1)), Some(Data(2, content.mid(512, 512))));
+        else
+            QCOMPARE(w.Exchange(Data(2, content.mid(512, 100))), Some(Ack(2)));
+        QCOMPARE(w.T().m_tLastActivity, CTime(7005));
+    }
+
+    void datagramsOutsideTheSizesIgnored_data() {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("1 byte") << B("\0");
+        QTest::newRow("3 bytes") << B("\0\3\0");
+        QTest::newRow("block size + 5") << Data(1, Pattern(1025));
+        QTest::newRow("far too long") << Data(1, Pattern(9000));
+    }
+    void datagramsOutsideTheSizesIgnored() {
+        QFETCH(QByteArray, datagram);
+        CTime::SetTestTime(3000);
+        Wire w;
+        w.f.NewTransfer(0, 1024);
+        QVERIFY(w.Fetch());
+        QCOMPARE(w.Exchange(Oack({"blksize", "1024"})), Some(Ack(0)));
+        CTime::SetTestTime(3004);
+        QCOMPARE(w.Exchange(datagram, 300), std::nullopt);
+        QCOMPARE(w.T().m_tLastActivity, CTime(3000));
+        QCOMPARE(w.T().m_nBlock, 1);
+        QCOMPARE(w.T().m_bActive, 1);
+        // Block size + 4 bytes exactly is a full block.
+        QCOMPARE(w.Exchange(Data(1, Pattern(1024))), Some(Ack(1)));
+        QCOMPARE(w.T().m_tLastActivity, CTime(3004));
+        QCOMPARE(w.T().m_bActive, 1);
+    }
+
+    void shortDatagramDoesNotChooseThePeer() {
+        Wire w;
+        w.f.NewTransfer(0);
+        QVERIFY(w.Fetch());
+        UdpPeer early;
+        early.SendTo(w.nClientPort, B("\0\3\0"));
+        QCOMPARE(early.Receive(300), std::nullopt);
+        QCOMPARE(w.Exchange(Data(1, "x")), Some(Ack(1)));
+        QCOMPARE(w.f.ReadLocal("got.bin"), QByteArray("x"));
+    }
+
+    void datagramBeforeTheRequestDoesNotDeafen() {
+        Wire w;
+        w.f.NewTransfer(0);
+        QString strAddress;
+        unsigned nPort = 0;
+        QVERIFY(w.T().GetSockName(strAddress, nPort));
+        w.session.SendTo(static_cast<uint16_t>(nPort), Data(1, "early"));
+        PumpEvents(100);
+        QVERIFY(w.Fetch());
+        QCOMPARE(w.Exchange(Data(1, "late")), Some(Ack(1)));
+        QCOMPARE(w.f.ReadLocal("got.bin"), QByteArray("late"));
+    }
+
+    void startFailures_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<QString>("strLocal");
+        QTest::addColumn<int>("nPortOffset");
+        QTest::addColumn<QString>("strBoxStart");
+        QTest::newRow("send, no such local file")
+            << 1 << "missing.bin" << 0 << "Unable to open file";
+        QTest::newRow("send, a folder") << 1 << "sub" << 0 << "Unable to open file";
+        QTest::newRow("fetch into a missing folder")
+            << 0 << "nowhere/got.bin" << 0 << "Unable to create file : %1/nowhere/got.bin";
+        QTest::newRow("fetch onto a folder") << 0 << "sub" << 0 << "Unable to create file : %1/sub";
+        // Never cut to 16 bits, which would reach the listener's port.
+        QTest::newRow("send, port above 65535")
+            << 1 << "out.bin" << 65536 << "Error sending to host : ";
+        QTest::newRow("fetch, port above 65535")
+            << 0 << "got.bin" << 65536 << "Client : Error sending to host : ";
+    }
+    void startFailures() {
+        QFETCH(int, bSending);
+        QFETCH(QString, strLocal);
+        QFETCH(int, nPortOffset);
+        QFETCH(QString, strBoxStart);
+        Wire w;
+        w.f.core.m_bOverWrite = 1;
+        QDir(w.f.dir.path()).mkdir("sub");
+        w.f.WriteLocal("out.bin", "abc");
+        w.f.NewTransfer(bSending);
+        MessageBoxRecorder boxes;
+        int nPort = w.listener.Port() + nPortOffset;
+        int bStarted = bSending ? w.T().StartSend("r", strLocal, "127.0.0.1", nPort, 1, {})
+                                : w.T().StartFetch("r", strLocal, "127.0.0.1", nPort, 1);
+        QCOMPARE(bStarted, 0);
+        QCOMPARE(w.T().m_bActive, 0);
+        QVERIFY(!w.T().m_pFile); // closed at once
+        QCOMPARE(boxes.texts.size(), 1);
+        strBoxStart.replace("%1", w.f.dir.path());
+        QVERIFY2(boxes.texts[0].startsWith(strBoxStart), qPrintable(boxes.texts[0]));
+        QVERIFY(w.Silent());
+        if (!bSending && nPortOffset)
+            QCOMPARE(w.f.ReadLocal("got.bin"), QByteArray()); // created, left empty
+    }
+
+    void overwriteQuestion_data() {
+        QTest::addColumn<int>("bOverWrite");
+        QTest::addColumn<int>("nAnswer");
+        QTest::addColumn<bool>("bAsked");
+        QTest::addColumn<bool>("bStarted");
+        QTest::newRow("asked, No") << 0 << IDNO << true << false;
+        QTest::newRow("asked, Yes") << 0 << IDYES << true << true;
+        QTest::newRow("OverWrite on: not asked") << 1 << IDNO << false << true;
+    }
+    void overwriteQuestion() {
+        QFETCH(int, bOverWrite);
+        QFETCH(int, nAnswer);
+        QFETCH(bool, bAsked);
+        QFETCH(bool, bStarted);
+        Wire w;
+        w.f.core.m_bOverWrite = bOverWrite;
+        w.f.WriteLocal("got.bin", "old contents");
+        w.f.NewTransfer(0);
+        QStringList texts;
+        QList<unsigned> types;
+        SetMessageBoxHandler([&](const QString& text, unsigned type) {
+            texts << text;
+            types << type;
+            return nAnswer;
+        });
+        int bResult = w.T().StartFetch("r", "got.bin", "127.0.0.1", w.listener.Port(), 1);
+        SetMessageBoxHandler(nullptr);
+        QCOMPARE(bResult, bStarted ? 1 : 0);
+        QCOMPARE(w.T().m_bActive, bStarted ? 1 : 0);
+        if (bAsked) {
+            QCOMPARE(texts, QStringList{"File already exists\n\nOverwrite it ?"});
+            QCOMPARE(types, QList<unsigned>{36u});
+        } else {
+            QVERIFY(texts.isEmpty());
+        }
+        QCOMPARE(w.TakeRequest(), bStarted);
+        QCOMPARE(w.f.ReadLocal("got.bin"), bStarted ? QByteArray() : QByteArray("old contents"));
+    }
+
+    void questionHoldsOffTheTimeOut() {
+        CTime::SetTestTime(9000);
+        Wire w;
+        w.f.WriteLocal("got.bin", "old");
+        w.f.NewTransfer(0, 512, 10);
+        SetMessageBoxHandler([&](const QString&, unsigned) {
+            // The user thinks it over while idle processing goes on.
+            CTime::SetTestTime(9060);
+            for (long l = 0; l < 256; ++l)
+                w.f.core.OnIdle(l);
+            return IDYES;
+        });
+        int bResult = w.T().StartFetch("r", "got.bin", "127.0.0.1", w.listener.Port(), 1);
+        SetMessageBoxHandler(nullptr);
+        QCOMPARE(bResult, 1);
+        QCOMPARE(w.T().m_bActive, 1);
+        QVERIFY(w.TakeRequest());
+        // The time-out counts from the request.
+        CTime::SetTestTime(9070);
+        w.T().CheckTimeout();
+        QCOMPARE(w.T().m_bActive, 1);
+        QCOMPARE(w.Exchange(Data(1, "new")), Some(Ack(1)));
+        QCOMPARE(w.f.ReadLocal("got.bin"), QByteArray("new"));
+    }
+
+    void socketBufferSizes_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<int>("nGranted"); // -1: the set fails
+        QTest::addColumn<int>("nInForce"); // 0: not started
+        QTest::addColumn<QString>("strBox");
+        QTest::newRow("fetch, granted as asked") << 0 << 1044 << 1024 << QString();
+        QTest::newRow("fetch, granted less") << 0 << 1000 << 980 << QString();
+        QTest::newRow("send, granted less") << 1 << 600 << 580 << QString();
+        QTest::newRow("send, set fails")
+            << 1 << -1 << 0 << "Block size settings not valid for sockets";
+        QTest::newRow("fetch, too small for any block")
+            << 0 << 27 << 0 << "Block size settings not valid for sockets";
+    }
+    void socketBufferSizes() {
+        QFETCH(int, bSending);
+        QFETCH(int, nGranted);
+        QFETCH(int, nInForce);
+        QFETCH(QString, strBox);
+        Wire w;
+        w.f.NewTransfer(bSending, 1024);
+        QList<QPair<int, int>> asked;
+        CAsyncSocket::SetBufferSizeHook([&](int nOption, int nRequested, int* pGranted) {
+            asked << qMakePair(nOption, nRequested);
+            *pGranted = nGranted;
+            return nGranted >= 0;
+        });
+        MessageBoxRecorder boxes;
+        w.f.WriteLocal("out.bin", "abc");
+        int bResult = bSending
+                          ? w.T().StartSend("r", "out.bin", "127.0.0.1", w.listener.Port(), 1, {})
+                          : w.T().StartFetch("r", "got.bin", "127.0.0.1", w.listener.Port(), 1);
+        CAsyncSocket::SetBufferSizeHook(nullptr);
+        QCOMPARE(asked, (QList<QPair<int, int>>{{bSending ? SO_SNDBUF : SO_RCVBUF, 1044}}));
+        PumpEvents(20);
+        if (nInForce == 0) {
+            QCOMPARE(bResult, 0);
+            QCOMPARE(boxes.texts, QStringList{strBox});
+            QVERIFY(w.Silent());
+            return;
+        }
+        QCOMPARE(bResult, 1);
+        QVERIFY(boxes.texts.isEmpty());
+        QCOMPARE(w.T().m_nBlockSize, nInForce);
+        QVERIFY(w.TakeRequest());
+        QVERIFY(w.request.endsWith(B("blksize\0") + QByteArray::number(nInForce) + '\0'));
+        bool bPosted = w.f.view.posted.contains(Posted{WM_CLIENT_BLOCKSIZE, 0, nInForce});
+        QCOMPARE(bPosted, nInForce != 1024);
+    }
+
+    void localWriteFailure() {
+        if (!QFileInfo("/dev/full").isWritable())
+            QSKIP("no /dev/full to write to");
+        Wire w;
+        w.f.core.m_bOverWrite = 1;
+        w.f.core.m_strInbound = "/dev/";
+        w.f.NewTransfer(0);
+        MessageBoxRecorder boxes;
+        QVERIFY(w.Fetch("r", "full"));
+        QCOMPARE(w.Exchange(Data(1, Pattern(100))), Some(kDiskFull));
+        QCOMPARE(boxes.texts, QStringList{"Error writing to local file"});
+        QCOMPARE(w.T().m_bActive, 0);
+        QVERIFY(w.Silent());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTransferWire)
+#include "tst_transfer_wire.moc"
