@@ -10,7 +10,23 @@ void RecordingCore::NotifyView(int nType, int nSlot) {
 }
 
 std::optional<QString> RecordingCore::ChooseListenAddress() {
-    return listenAddress;
+    return bRealAddressChoice ? CWharfCore::ChooseListenAddress() : listenAddress;
+}
+
+RecordingCore::Dialog::~Dialog() {
+    pCore->openDialogs.removeOne(this);
+}
+
+CBusyDialog* RecordingCore::CreateBusyDialog(BusyDialogKind kind) {
+    auto* pDialog = new Dialog(this, kind);
+    openDialogs << pDialog;
+    ++nDialogsMade;
+    return pDialog;
+}
+
+void RecordingCore::RenewDocument() {
+    ++nRenewals;
+    titles << m_szTitle;
 }
 
 QList<int> RecordingCore::MessagesFor(int nSlot) const {

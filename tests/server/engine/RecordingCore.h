@@ -23,6 +23,27 @@ public:
 
     QList<Note> notes;
     std::optional<QString> listenAddress = QString("127.0.0.1");
+    bool bRealAddressChoice = false; // run the real choice instead
+
+    // Busy dialogs as serving control made, showed and closed them.
+    struct Dialog : CBusyDialog {
+        Dialog(RecordingCore* p, BusyDialogKind k) : pCore(p), kind(k) {}
+        ~Dialog() override;
+        void ShowDialog() override { ++nShown; }
+        RecordingCore* pCore;
+        BusyDialogKind kind;
+        int nShown = 0;
+    };
+    QList<Dialog*> openDialogs;
+    int nDialogsMade = 0;
+    int nRenewals = 0;
+    QStringList titles; // document title at each renewal
+
+protected:
+    CBusyDialog* CreateBusyDialog(BusyDialogKind kind) override;
+    void RenewDocument() override;
+
+public:
     // Messages recorded for one slot, in order.
     QList<int> MessagesFor(int nSlot) const;
 };
