@@ -65,6 +65,10 @@ bool BarPosition(const QString& text, int& nPosition) {
 
 CWharfView::CWharfView(QWidget* pParent) : QWidget(pParent) {
     setObjectName("101");
+    // The form's small font, so that counts like 34000000/33517056 fit.
+    QFont small = font();
+    small.setPointSizeF(std::max(7.0, small.pointSizeF() - 1.0));
+    setFont(small);
     setFixedSize(Units(0, 0, kFormWidth, kFormHeight).size());
     auto label = [this](const char* text, int nId, int x) {
         auto* p = Make<QLabel>(this, nId, Units(x, 10, 60, 9));
