@@ -1,0 +1,428 @@
+#include "AddressDialogs.h"
+#include "BusyDialogs.h"
+#include "HostAddresses.h"
+#include "ListenSocket.h"
+#include "MainFrame.h"
+#include "TestSupport.h"
+#include "WharfApp.h"
+#include "WharfView.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QToolBar>
+#include <QtTest>
+
+namespace {
+// A prepared settings folder and a served folder for one start of the program.
+struct Setup {
+    TempConfigHome home;
+    QTemporaryDir files;
+    uint16_t nPort = FreeUdpPort();
+
+    explicit Setup(const QVariantMap& extra = {}) {
+        QDir().mkpath(home.Path() + "/Harnwick");
+        QDir().mkpath(files.path() + "/out");
+        QDir().mkpath(files.path() + "/in");
+        QSettings file(home.Path() + "/Harnwick/Wharfkeep.ini", QSettings::IniFormat);
+        file.setValue("Port", QString::number(nPort));
+        file.setValue("OutPath", files.path() + "/out/");
+        file.setValue("InPath", files.path() + "/in/");
+        file.setValue("bDisplay", 1);
+        file.setValue("bDelete", 14);
+        for (auto it = extra.begin(); it != extra.end(); ++it)
+            file.setValue(it.key(), it.value());
+        SetHostAddressProvider([] { return std::optional(QStringList{"127.0.0.1"}); });
+    }
+    ~Setup() { SetHostAddressProvider(nullptr); }
+
+    QVariant Stored(const QString& name) const {
+        QSettings file(home.Path() + "/Harnwick/Wharfkeep.ini", QSettings::IniFormat);
+        return file.value(name);
+    }
+    void WriteOut(const QString& name, const QByteArray& bytes) const {
+        QFile file(files.path() + "/out/" + name);
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+    }
+};
+
+class NoSocketsApp : public CWharfApp {
+protected:
+    bool SocketInit() override { return false; }
+};
+
+QList<QWidget*> VisibleWindows() {
+    QList<QWidget*> windows;
+    for (QWidget* p : QApplication::topLevelWidgets())
+        if (p->isVisible())
+            windows << p;
+    return windows;
+}
+
+bool RunClient(const QStringList& command) {
+    QProcess process;
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    process.start(command.first(), command.mid(1));
+    loop.exec();
+    return process.state() == QProcess::NotRunning && process.exitCode() == 0;
+}
+
+template <typename T> T* Find(CWharfView* pView, int nId) {
+    return qobject_cast<T*>(pView->Control(nId));
+}
+} // namespace
+
+class TestWharfApp : public QObject {
+    Q_OBJECT
+private slots:
+    void startUpListensAndTitlesTheFrame() {
+        Setup setup;
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        CMainFrame* pFrame = app.MainFrame();
+        QVERIFY(pFrame && pFrame->isVisible());
+        QCOMPARE(pFrame->windowTitle(), QString("127.0.0.1.%1 - Wharfkeep").arg(setup.nPort));
+        QCOMPARE(app.m_pListener->m_strLocalAddress, QString("127.0.0.1"));
+        QCOMPARE(app.m_bSweepOnIdle, 0); // the view's timer sweeps
+        // No sizing border or maximise box; the frame fits the form.
+        QVERIFY(!(pFrame->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(pFrame->minimumSize(), pFrame->maximumSize());
+        QCOMPARE(pFrame->IdlePrompt()->text(),
+                 QString("For Help, press F1 For the meaning of life, press Fz"));
+        UdpPeer client;
+        client.SendTo(setup.nPort, MakeRequest(1, "missing.bin", "octet"));
+        QCOMPARE(client.Receive(), std::optional<QByteArray>(QByteArray("\0\5\0\1File not found\0", 19)));
+    }
+
+    void startUpFailures_data() {
+        QTest::addColumn<bool>("sockets");
+        QTest::addColumn<QStringList>("messages");
+        QTest::newRow("socket layer") << false
+                                      << QStringList("Windows sockets initialization failed.");
+        QTest::newRow("listening port taken")
+            << true
+            << QStringList{"Unable to Create listening port",
+                           "Unable to initialise server operations\n\nProgram will now terminate"};
+    }
+    void startUpFailures() {
+        QFETCH(bool, sockets);
+        QFETCH(QStringList, messages);
+        Setup setup;
+        UdpPeer squatter;
+        QSettings(setup.home.Path() + "/Harnwick/Wharfkeep.ini", QSettings::IniFormat)
+            .setValue("Port", QString::number(squatter.Port()));
+        MessageBoxRecorder boxes;
+        {
+            std::unique_ptr<CWharfApp> pApp(sockets ? new CWharfApp : new NoSocketsApp);
+            QVERIFY(!pApp->InitInstance());
+            QCOMPARE(pApp->MainFrame(), nullptr);
+            QVERIFY(VisibleWindows().isEmpty());
+        }
+        QCOMPARE(boxes.texts.size(), messages.size());
+        for (int i = 0; i < messages.size(); ++i)
+            QVERIFY2(boxes.texts[i].startsWith(messages[i]), qPrintable(boxes.texts[i]));
+        // The shutdown that follows still saves the settings.
+        QCOMPARE(setup.Stored("Port").toString(), QString::number(squatter.Port()));
+    }
+
+    void stopAndStartServingFollowTheSwitch() {
+        Setup setup;
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        CMainFrame* pFrame = app.MainFrame();
+        QAction* pStop = pFrame->Action(ID_STOP_SERVING);
+        QAction* pStart = pFrame->Action(ID_START_SERVING);
+        QWidget* pStopButton = pFrame->ToolBar()->widgetForAction(pStop);
+        QWidget* pStartButton = pFrame->ToolBar()->widgetForAction(pStart);
+        QVERIFY(pStop->isEnabled() && pStopButton->isEnabled());
+        QVERIFY(!pStart->isEnabled() && !pStartButton->isEnabled());
+        QCOMPARE(pStop->text(), QString("&Stop Serving\tCtrl+S"));
+        QCOMPARE(pStop->statusTip(), QString("Stops the server responding to clients"));
+        QCOMPARE(pStop->toolTip(), QString("Switch Off"));
+        pFrame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(pFrame));
+        QTest::keyClick(pFrame, Qt::Key_S, Qt::ControlModifier); // the accelerator
+        QCOMPARE(app.m_bServing, 0);
+        QVERIFY(!pStop->isEnabled() && !pStopButton->isEnabled());
+        QVERIFY(pStart->isEnabled() && pStartButton->isEnabled());
+        UdpPeer client;
+        client.SendTo(setup.nPort, MakeRequest(1, "x", "octet"));
+        QCOMPARE(client.Receive(),
+                 std::optional<QByteArray>(QByteArray("\0\5\0\0Service not available\0\0", 27)));
+        QTest::mouseClick(pStartButton, Qt::LeftButton);
+        QCOMPARE(app.m_bServing, 1);
+        QVERIFY(pStop->isEnabled() && !pStart->isEnabled());
+    }
+
+    void progressViewTwiceRestoresTheTypeAndSavesTwice() {
+        Setup setup;
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        CWharfView* pView = app.View();
+        QCOMPARE(pView->ViewType(), 1);
+        QVERIFY(Find<QProgressBar>(pView, 1007)->isVisible());
+        QVERIFY(!Find<QLineEdit>(pView, 1005)->isVisible());
+        QAction* pToggle = app.MainFrame()->Action(ID_PROGRESS_VIEW);
+        pToggle->trigger();
+        QCOMPARE(pView->ViewType(), 0);
+        QCOMPARE(setup.Stored("bDisplay").toInt(), 0);
+        QVERIFY(!Find<QProgressBar>(pView, 1007)->isVisible());
+        QVERIFY(Find<QLineEdit>(pView, 1005)->isVisible());
+        QVERIFY(Find<QLineEdit>(pView, 1035)->isVisible());
+        QVERIFY(Find<QLabel>(pView, 1032)->isVisible());
+        QVERIFY(!Find<QLabel>(pView, 1031)->isVisible());
+        pToggle->trigger();
+        QCOMPARE(pView->ViewType(), 1);
+        QCOMPARE(setup.Stored("bDisplay").toInt(), 1);
+    }
+
+    void viewShowsRealTransfers_data() {
+        QTest::addColumn<int>("viewType");
+        QTest::newRow("bars") << 1;
+        QTest::newRow("counts") << 0;
+    }
+    void viewShowsRealTransfers() {
+        QFETCH(int, viewType);
+        Setup setup({{"bDisplay", viewType}});
+        const QByteArray content(300000, 'k');
+        setup.WriteOut("boot.img", content);
+        QTemporaryDir clientDir;
+        QFile upload(clientDir.path() + "/up.txt");
+        QVERIFY(upload.open(QIODevice::WriteOnly));
+        upload.write("hello\n");
+        upload.close();
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        CWharfView* pView = app.View();
+        const QString url = QString("tftp://127.0.0.1:%1/boot.img").arg(setup.nPort);
+        QVERIFY(RunClient({"curl", "-s", "-o", clientDir.path() + "/boot.img", url}));
+        QVERIFY(RunClient({"tftp", "-m", "netascii", "127.0.0.1", QString::number(setup.nPort),
+                           "-c", "put", upload.fileName(), "up.txt"}));
+        pView->FlushControls();
+        QCOMPARE(Find<QLineEdit>(pView, 1000)->text(), QString("127.0.0.1"));
+        QCOMPARE(Find<QLineEdit>(pView, 1004)->text(), setup.files.path() + "/out/boot.img");
+        QCOMPARE(Find<QCheckBox>(pView, 1002)->checkState(), Qt::Checked);   // Tx
+        QCOMPARE(Find<QCheckBox>(pView, 1003)->checkState(), Qt::Unchecked); // Rx
+        QCOMPARE(Find<QCheckBox>(pView, 1040)->checkState(), Qt::Checked);   // Bin
+        QCOMPARE(Find<QLineEdit>(pView, 1006)->text(), QString("127.0.0.1"));
+        QCOMPARE(Find<QLineEdit>(pView, 1010)->text(), setup.files.path() + "/in/up.txt");
+        QCOMPARE(Find<QCheckBox>(pView, 1008)->checkState(), Qt::Unchecked);
+        QCOMPARE(Find<QCheckBox>(pView, 1009)->checkState(), Qt::Checked);
+        QCOMPARE(Find<QCheckBox>(pView, 1041)->checkState(), Qt::Unchecked); // netascii
+        if (viewType == 1) {
+            QCOMPARE(Find<QProgressBar>(pView, 1007)->value(), 100);
+        } else {
+            QCOMPARE(Find<QLineEdit>(pView, 1035)->text(), QString("100"));
+            QCOMPARE(Find<QLineEdit>(pView, 1005)->text(), QString("300000/300000"));
+            QCOMPARE(Find<QLineEdit>(pView, 1036)->text(), QString("?"));
+            QCOMPARE(Find<QLineEdit>(pView, 1011)->text(), QString("7"));
+        }
+        // The next tick releases both slots: the rows go grey, texts stay.
+        pView->OnTimer();
+        pView->FlushControls();
+        QCOMPARE(app.m_pListener->m_nActiveClients, 0);
+        for (int nId : {1002, 1003, 1040, 1008, 1009, 1041})
+            QCOMPARE(Find<QCheckBox>(pView, nId)->checkState(), Qt::PartiallyChecked);
+        QCOMPARE(Find<QLineEdit>(pView, 1000)->text(), QString("127.0.0.1"));
+    }
+
+    void viewControlsCarryTheirIds() {
+        Setup setup;
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        CWharfView* pView = app.View();
+        const QList<int> bars{1007, 1013, 1019, 1025, 1030};
+        for (int r = 0; r < 5; ++r) {
+            QVERIFY(Find<QLineEdit>(pView, 1000 + 6 * r));
+            QVERIFY(Find<QCheckBox>(pView, 1002 + 6 * r));
+            QVERIFY(Find<QCheckBox>(pView, 1003 + 6 * r));
+            QVERIFY(Find<QLineEdit>(pView, 1004 + 6 * r));
+            QVERIFY(Find<QLineEdit>(pView, 1005 + 6 * r));
+            QVERIFY(Find<QProgressBar>(pView, bars[r]));
+            QVERIFY(Find<QLineEdit>(pView, 1035 + r));
+            QVERIFY(Find<QCheckBox>(pView, 1040 + r));
+        }
+        QCOMPARE(pView->m_rows[4].pProgress->objectName(), QString("1030"));
+    }
+
+    void progressMessagesFollowTheViewType() {
+        Setup setup;
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        CWharfView* pView = app.View();
+        app.m_strReportText = "57";
+        app.m_strReportCount = "5700/10000";
+        pView->HandleMessage(WM_SLOT_PROGRESS, 3);
+        pView->FlushControls();
+        QCOMPARE(pView->m_rows[2].pProgress->value(), 57);
+        QCOMPARE(pView->m_rows[2].pPercent->text(), QString());
+        pView->HandleMessage(WM_VIEW_TYPE, 0);
+        app.m_strReportText = "60";
+        app.m_strReportCount = "6000/10000";
+        pView->HandleMessage(WM_SLOT_PROGRESS, 3);
+        pView->FlushControls();
+        QCOMPARE(pView->m_rows[2].pPercent->text(), QString("60"));
+        QCOMPARE(pView->m_rows[2].pBytes->text(), QString("6000/10000"));
+        QCOMPARE(pView->m_rows[2].pProgress->value(), 57); // the bar is left as it was
+        // A retransmission greys the file until the next progress.
+        pView->HandleMessage(WM_SLOT_RETRANSMIT, 3);
+        pView->FlushControls();
+        QVERIFY(!pView->m_rows[2].pFile->isEnabled());
+        pView->HandleMessage(WM_SLOT_PROGRESS, 3);
+        pView->FlushControls();
+        QVERIFY(pView->m_rows[2].pFile->isEnabled());
+        // A write's "?" leaves the bar where it is.
+        pView->HandleMessage(WM_VIEW_TYPE, 1);
+        app.m_strReportText = "?";
+        pView->HandleMessage(WM_SLOT_PROGRESS, 3);
+        pView->FlushControls();
+        QCOMPARE(pView->m_rows[2].pProgress->value(), 57);
+    }
+
+    void busyDialogsAskWithTheirOwnTexts_data() {
+        QTest::addColumn<bool>("portChange");
+        QTest::addColumn<QString>("button");
+        QTest::newRow("stop, keep clients") << false << "Keep Clients";
+        QTest::newRow("stop, drop clients") << false << "Drop Clients";
+        QTest::newRow("port change, keep clients") << true << "Keep Clients";
+        QTest::newRow("port change, drop clients") << true << "Drop Clients";
+    }
+    void busyDialogsAskWithTheirOwnTexts() {
+        QFETCH(bool, portChange);
+        QFETCH(QString, button);
+        Setup setup;
+        setup.WriteOut("f.bin", QByteArray(5000, 'f'));
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        UdpPeer client;
+        client.SendTo(setup.nPort, MakeRequest(1, "f.bin", "octet"));
+        QVERIFY(client.Receive());
+        const uint16_t nNewPort = FreeUdpPort();
+        if (portChange) {
+            app.m_strPort = QString::number(nNewPort);
+            app.OnPortChanged();
+        } else {
+            app.OnStopServing();
+        }
+        CBusyDialog* pBusy = portChange ? app.m_pPortChangeDlg : app.m_pStopDlg;
+        QVERIFY(pBusy);
+        QDialog* pDialog = static_cast<CBusyDialogWindow*>(pBusy)->Window();
+        QVERIFY(pDialog->isVisible());
+        QCOMPARE(pDialog->windowTitle(), QString("Executive decision time ..."));
+        QVERIFY(!(pDialog->windowFlags() & Qt::WindowSystemMenuHint));
+        QVERIFY(!(pDialog->windowFlags() & Qt::WindowCloseButtonHint));
+        QStringList texts;
+        for (QLabel* pLabel : pDialog->findChildren<QLabel*>())
+            texts << pLabel->text();
+        QCOMPARE(texts.size(), portChange ? 3 : 2);
+        QVERIFY(texts[0].startsWith("The server is currently busy, if you press the 'Drop Clients' "
+                                    "button now all existing connections will be dropped and the "));
+        QPushButton* pButton = nullptr;
+        for (QPushButton* p : pDialog->findChildren<QPushButton*>())
+            if (p->text() == button)
+                pButton = p;
+        QVERIFY(pButton);
+        QTest::mouseClick(pButton, Qt::LeftButton);
+        QCOMPARE(app.m_pPortChangeDlg, nullptr);
+        QCOMPARE(app.m_pStopDlg, nullptr);
+        const bool bDropped = button == "Drop Clients";
+        QCOMPARE(app.m_pListener->m_nActiveClients, bDropped ? 0 : 1);
+        const uint16_t nListening = portChange && bDropped ? nNewPort : setup.nPort;
+        QCOMPARE(app.MainFrame()->windowTitle(),
+                 QString("127.0.0.1.%1 - Wharfkeep").arg(nListening));
+        PumpEvents(20);
+        QVERIFY(VisibleWindows().size() == 1); // the frame alone
+    }
+
+    void failedRestartSaysNotListening() {
+        Setup setup;
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        UdpPeer squatter;
+        app.m_strPort = QString::number(squatter.Port());
+        MessageBoxRecorder boxes;
+        app.OnPortChanged();
+        QCOMPARE(app.MainFrame()->windowTitle(), QString("not listening - Wharfkeep"));
+        QCOMPARE(boxes.texts.last(), QString("Unable to initialise server operations on the new "
+                                             "port\n\nChoose another port in System, Setup"));
+        QVERIFY(app.MainFrame()->isVisible());
+    }
+
+    void settingsSavedAtShutdown() {
+        Setup setup;
+        {
+            CWharfApp app;
+            QVERIFY(app.InitInstance());
+            app.m_strTimeout = "45";
+            app.m_strAllow[2] = "10.*.*.*";
+        }
+        QCOMPARE(setup.Stored("Timeout").toString(), QString("45"));
+        QCOMPARE(setup.Stored("Allow3").toString(), QString("10.*.*.*"));
+    }
+
+    void multihomedDialogs_data() {
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("hasBox");
+        QTest::newRow("server") << int(AddressRole::Server)
+                                << "Multihomed Host - Please select Servers Host Address" << true;
+        QTest::newRow("client") << int(AddressRole::Client)
+                                << "Multihomed Host - Please select Clients Host Address" << false;
+    }
+    void multihomedDialogs() {
+        QFETCH(int, role);
+        QFETCH(QString, title);
+        QFETCH(bool, hasBox);
+        CMultihomedDlg dialog({"127.0.0.1", "10.0.0.5"}, AddressRole(role));
+        QCOMPARE(dialog.windowTitle(), title);
+        QCOMPARE(dialog.findChild<QCheckBox*>("1035") != nullptr, hasBox);
+        QListWidget* pList = dialog.findChild<QListWidget*>("1034");
+        QCOMPARE(pList->count(), 2);
+        QVERIFY(pList->selectedItems().isEmpty());
+        dialog.show();
+        dialog.accept();
+        QCOMPARE(dialog.m_nSelected, -1); // nothing selected
+        pList->item(1)->setSelected(true);
+        if (hasBox)
+            dialog.findChild<QCheckBox*>("1035")->setChecked(true);
+        dialog.accept();
+        QCOMPARE(dialog.m_nSelected, 1);
+        QCOMPARE(dialog.m_bDontAskAgain, hasBox ? 1 : 0);
+    }
+
+    void listenAddressDialogTexts_data() {
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("who");
+        QTest::newRow("server") << int(AddressRole::Server) << "server";
+        QTest::newRow("client") << int(AddressRole::Client) << "client";
+    }
+    void listenAddressDialogTexts() {
+        QFETCH(int, role);
+        QFETCH(QString, who);
+        CListenAddressDlg dialog{AddressRole(role)};
+        QCOMPARE(dialog.windowTitle(), QString("Listening Address"));
+        QStringList texts;
+        for (QLabel* pLabel : dialog.findChildren<QLabel*>())
+            texts << pLabel->text();
+        QVERIFY(texts.contains("Server I.P. Address"));
+        QVERIFY(texts.contains("It should be noted that specifying an unusable address will prevent "
+                               "the " + who + " from operating, you must specify an address that "
+                               "your system recognises, simply entering any number that comes to "
+                               "mind does not usually work !"));
+        QTest::keyClicks(dialog.findChild<QLineEdit*>("1006"), "10.0.0.7");
+        dialog.accept();
+        QCOMPARE(dialog.m_strAddress, QString("10.0.0.7"));
+    }
+};
+
+QTEST_MAIN(TestWharfApp)
+#include "tst_wharfapp.moc"
