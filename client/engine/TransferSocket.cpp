@@ -27,6 +27,12 @@ uint32_t FileLength(FILE* pFile) {
     return static_cast<uint32_t>(std::min<off_t>(st.st_size, 0xFFFFFFFF));
 }
 
+// Socket error numbers count from 10000 (10000 + errno), which keeps the
+// number shown after the customary 1000 is taken off positive.
+int SocketErrorNumber(int nErrno) {
+    return 10000 + nErrno;
+}
+
 int DecimalDigits(long nValue) {
     return std::snprintf(nullptr, 0, "%ld", nValue);
 }
@@ -236,7 +242,7 @@ int CTransferSocket::StartSend(const QString& strRemote, const QString& strLocal
     if (int nError = SendRequest(nLength, strHost, nPort)) {
         // Closed at once: nothing will ever read it for this request.
         EndTransfer(-1);
-        m_szStatus = QString::asprintf("Error sending to host : %d", nError - 1000);
+        m_szStatus = QString::asprintf("Error sending to host : %d", SocketErrorNumber(nError) - 1000);
         Message(m_szStatus);
         return 0;
     }
@@ -292,7 +298,7 @@ int CTransferSocket::StartFetch(const QString& strRemote, const QString& strLoca
     if (int nError = SendRequest(nLength, strHost, nPort)) {
         // The empty file stays; it is closed at once.
         EndTransfer(-1);
-        m_szStatus = QString::asprintf("Client : Error sending to host : %d", nError - 1000);
+        m_szStatus = QString::asprintf("Client : Error sending to host : %d", SocketErrorNumber(nError) - 1000);
         Message(m_szStatus);
         return 0;
     }
