@@ -1,7 +1,4 @@
-#include "ClientSession.h"
-#include "ListenSocket.h"
-#include "RecordingCore.h"
-#include "TestSupport.h"
+#include "ServerFixture.h"
 
 #include <QtTest>
 
@@ -11,22 +8,7 @@ const QByteArray kTooManyClients("\0\5\0\0Too Many Clients\0", 21);
 
 // A listener on 127.0.0.1 and a free port, with the shared state recording
 // what the view is told.
-struct Server {
-    RecordingCore core;
-    QTemporaryDir files;
-    CListenSocket* pListener = nullptr;
-    uint16_t nPort = 0;
-
-    Server() {
-        core.m_strInPath = core.m_strOutPath = files.path() + "/";
-        nPort = FreeUdpPort();
-        core.m_strPort = QString::number(nPort);
-        pListener = new CListenSocket;
-        core.m_pListener = pListener;
-        if (!pListener->StartListening())
-            qFatal("listener did not start");
-    }
-
+struct Server : ServerFixture {
     // The next answer from the listening port itself (the sessions' own
     // sockets are other ports), or nothing within ms.
     std::optional<QByteArray> AnswerTo(UdpPeer& peer, const QByteArray& datagram, int ms = 300) {
@@ -285,7 +267,7 @@ private slots:
         pServer->AnswerTo(peer, Rrq());
         int nNotes = static_cast<int>(pServer->core.notes.size());
         delete pServer->pListener;
-        pServer->core.m_pListener = nullptr;
+        pServer->core.m_pListener = pServer->pListener = nullptr;
         QCOMPARE(pServer->core.notes.size(), nNotes);
         delete pServer;
     }
