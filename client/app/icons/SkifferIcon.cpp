@@ -1,0 +1,14 @@
+#include "SkifferIcon.h"
+
+QIcon SkifferIcon() {
+    // Resources of a static library are registered by hand.
+    static const bool bRegistered = [] {
+        Q_INIT_RESOURCE(skiffer);
+        return true;
+    }();
+    (void)bRegistered;
+    QIcon icon;
+    for (int nSize : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QString(":/skiffer/skiffer-%1.png").arg(nSize), QSize(nSize, nSize));
+    return icon;
+}
