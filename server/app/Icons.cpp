@@ -1,7 +1,6 @@
 #include "Icons.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
 #include <QPolygonF>
 
@@ -64,31 +63,18 @@ QIcon ToolIcon(ToolImage image) {
     return QIcon(pixmap);
 }
 
+void InitWharfkeepResources() {
+    static const bool bDone = [] {
+        Q_INIT_RESOURCE(wharfkeep);
+        return true;
+    }();
+    (void)bDone;
+}
+
 QIcon WharfkeepIcon() {
+    InitWharfkeepResources();
     QIcon icon;
-    for (int nSize : {16, 32, 48, 64}) {
-        QPixmap pixmap = Canvas(nSize);
-        QPainter p(&pixmap);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.scale(nSize / 64.0, nSize / 64.0);
-        // Water, a quay and a crate being swung ashore.
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(30, 90, 170));
-        p.drawRoundedRect(QRectF(2, 2, 60, 60), 10, 10);
-        p.setBrush(QColor(120, 80, 40));
-        p.drawRect(QRectF(2, 40, 60, 10));
-        p.setBrush(QColor(90, 60, 30));
-        for (int x : {8, 24, 40})
-            p.drawRect(QRectF(x, 50, 6, 12));
-        p.setPen(QPen(QColor(240, 240, 240), 3));
-        p.drawLine(QPointF(46, 40), QPointF(46, 10));
-        p.drawLine(QPointF(46, 10), QPointF(20, 10));
-        p.drawLine(QPointF(24, 10), QPointF(24, 20));
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(250, 190, 40));
-        p.drawRect(QRectF(16, 20, 16, 14));
-        p.end();
-        icon.addPixmap(pixmap);
-    }
+    for (int nSize : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QString(":/wharfkeep/wharfkeep-%1.png").arg(nSize), QSize(nSize, nSize));
     return icon;
 }
