@@ -2,6 +2,7 @@
 
 #include "Icons.h"
 #include "MessageBox.h"
+#include "NotifyDialogs.h"
 #include "WharfApp.h"
 #include "WharfView.h"
 
@@ -119,6 +120,7 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
     m_pView = new CWharfView;
     setCentralWidget(m_pView);
     UpdateCommandUI();
+    CStartupSplash::ShowSplash(this);
 }
 
 QAction* CMainFrame::AddCommand(int nId, const QString& text, const QString& prompt,

@@ -6,6 +6,8 @@
 #include "ListenSocket.h"
 #include "MainFrame.h"
 #include "MessageBox.h"
+#include "NotifyDialogs.h"
+#include "OptionsSheet.h"
 #include "WharfView.h"
 
 #include <QApplication>
@@ -25,6 +27,9 @@ CWharfApp::CWharfApp() {
     SetHeadless(QGuiApplication::platformName() == "offscreen");
     InstallGuiMessageBox();
     InstallAddressDialogs();
+    // With no screen nobody would see the picture, and it would swallow the
+    // first key press of whatever drives the program.
+    m_bShowSplash = !IsHeadless();
 }
 
 CWharfApp::~CWharfApp() {
@@ -43,6 +48,9 @@ CWharfApp::~CWharfApp() {
 
 bool CWharfApp::InitInstance() {
     LoadSettings();
+    if (QCoreApplication::arguments().contains("--no-splash"))
+        m_bShowSplash = false;
+    CStartupSplash::EnableSplash(m_bShowSplash);
     if (!SocketInit()) {
         AfxMessageBox("Windows sockets initialization failed.", MB_OK);
         return false;
@@ -53,6 +61,8 @@ bool CWharfApp::InitInstance() {
                       MB_OK | MB_ICONINFORMATION);
         return false;
     }
+    // Input is offered to the splash before anything else sees it.
+    qApp->installEventFilter(this);
     m_pMainWnd = new CMainFrame(this);
     m_pMainWnd->SetDocumentTitle(m_szTitle);
     m_pMainWnd->View()->OnInitialUpdate();
@@ -98,12 +108,23 @@ void CWharfApp::ServingChanged() {
         m_pMainWnd->UpdateCommandUI();
 }
 
+bool CWharfApp::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    return CStartupSplash::FilterSplashInput(pWatched, pEvent) || QObject::eventFilter(pWatched, pEvent);
+}
+
 void CWharfApp::OnAbout() {
-    // The about sheet arrives with the windows beside the frame.
+    if (m_pAbout)
+        return;
+    m_pAbout = new CAbout;
+    m_pAbout->show();
 }
 
 void CWharfApp::OnSetup() {
-    // The options sheet arrives with the windows beside the frame.
+    // With nobody to answer it the sheet counts as cancelled.
+    if (IsHeadless())
+        return;
+    COptions sheet(*this, m_pMainWnd);
+    sheet.exec();
 }
 
 void CWharfApp::OnProgressView() {

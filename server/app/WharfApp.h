@@ -36,10 +36,13 @@ public:
 
     // The about sheet while it is open.
     QPointer<QWidget> m_pAbout;
-    // The command line asked for the start-up picture.
+    // Show the start-up picture: on unless there is no screen or the command
+    // line says --no-splash.
     bool m_bShowSplash = true;
 
 protected:
+    // Offers every event to the start-up splash first.
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
     // Starting the socket layer: nothing to do on this platform, but a
     // failure must still end the program before any window exists.
     virtual bool SocketInit() { return true; }

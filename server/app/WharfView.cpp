@@ -1,6 +1,7 @@
 #include "WharfView.h"
 
 #include "ListenSocket.h"
+#include "NotifyDialogs.h"
 #include "WharfApp.h"
 
 #include <QCheckBox>
@@ -107,6 +108,10 @@ CWharfView::CWharfView(QWidget* pParent) : QWidget(pParent) {
     m_pPercentLabel->hide();
 }
 
+CWharfView::~CWharfView() {
+    DestroyAlert();
+}
+
 QWidget* CWharfView::Control(int nId) const {
     return findChild<QWidget*>(QString::number(nId), Qt::FindDirectChildrenOnly);
 }
@@ -126,6 +131,11 @@ void CWharfView::HandleMessage(int nMessage, int nParam) {
         break;
     case WM_SLOT_CLIENT:
         row.strClient = pCore->m_strReportText;
+        if (window()->isMinimized() && pCore->m_bAlertWhenMinimised) {
+            if (!m_pAlert)
+                m_pAlert = new CClientAlert;
+            m_pAlert->ShowAlert(pCore->m_strReportText);
+        }
         break;
     case WM_SLOT_DETAILS:
         row.strFile = pCore->m_strReportText;
@@ -214,6 +224,25 @@ void CWharfView::OnTimer() {
     if (pCore->m_pListener)
         pCore->m_pListener->SweepSessions();
     pCore->CheckDeferredRestart();
+    if (!pCore->m_pListener || pCore->m_pListener->m_nActiveClients == 0)
+        DestroyAlert();
+}
+
+CClientAlert* CWharfView::Alert() const {
+    return m_pAlert;
+}
+
+void CWharfView::DestroyAlert() {
+    delete m_pAlert;
+    m_pAlert = nullptr;
+}
+
+void CWharfView::changeEvent(QEvent* pEvent) {
+    // The user is back: the alert has done its work. A frame that is still
+    // minimised does not count, whatever the window system says.
+    if (pEvent->type() == QEvent::ActivationChange && isActiveWindow() && !window()->isMinimized())
+        DestroyAlert();
+    QWidget::changeEvent(pEvent);
 }
 
 void CWharfView::closeEvent(QCloseEvent* pEvent) {

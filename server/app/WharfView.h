@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
+class CClientAlert;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -19,6 +21,7 @@ public:
     static constexpr int kRefreshMs = 50;
 
     explicit CWharfView(QWidget* pParent = nullptr);
+    ~CWharfView() override;
 
     // The slot messages (first parameter: row 1 to 5), and the view-type
     // message whose parameter is the type. The report record is read from
@@ -62,14 +65,21 @@ public:
     };
     Row m_rows[kRows];
 
+    // The new-client alert while it exists (it may be hidden).
+    CClientAlert* Alert() const;
+
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
+    void changeEvent(QEvent* pEvent) override;
 
 private:
     QLabel* m_pBytesLabel = nullptr;
     QLabel* m_pProgressLabel = nullptr;
     QLabel* m_pPercentLabel = nullptr;
     void ScheduleRefresh();
+    void DestroyAlert();
+
+    QPointer<CClientAlert> m_pAlert;
 
     QTimer* m_pTimer = nullptr;
     QTimer* m_pRefresh = nullptr;
