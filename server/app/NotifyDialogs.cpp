@@ -81,7 +81,6 @@ CClientAlert::CClientAlert()
         delete pMovie; // no animation; the alert works without it
     }
 
-    CentreOnScreen(this);
     // Presses reach a window's children before the window itself, so the
     // whole program's events are watched for the ones aimed at this window.
     qApp->installEventFilter(this);
@@ -90,7 +89,12 @@ CClientAlert::CClientAlert()
 void CClientAlert::ShowAlert(const QString& strText) {
     m_strAlert = strText;
     m_pEdit->setPlainText(m_strAlert);
+    const bool bFirst = !m_bShown;
+    m_bShown = true;
     showNormal();
+    // Centred once its frame is known; later it stays where the user put it.
+    if (bFirst)
+        CentreOnScreen(this);
     raise();
 }
 
@@ -220,7 +224,7 @@ CStartupSplash::CStartupSplash(const QPixmap& picture, QWidget* pOwner)
     } else {
         CentreOnScreen(this);
     }
-    QTimer::singleShot(kTimerMs, this, [] { HideSplash(); });
+    QTimer::singleShot(kTimerMs, Qt::PreciseTimer, this, [] { HideSplash(); });
     show();
     repaint();
     // The frame is shown right after its creation: stay in front of it.

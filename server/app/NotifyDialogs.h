@@ -37,6 +37,7 @@ private:
     QTextEdit* m_pEdit;
     QLabel* m_pAnimation;
     QMovie* m_pMovie = nullptr;
+    bool m_bShown = false;
 };
 
 // "About Wharfkeep": modeless, without an owner window; it deletes itself
