@@ -237,12 +237,12 @@ void CWharfView::DestroyAlert() {
     m_pAlert = nullptr;
 }
 
-void CWharfView::changeEvent(QEvent* pEvent) {
+bool CWharfView::event(QEvent* pEvent) {
     // The user is back: the alert has done its work. A frame that is still
     // minimised does not count, whatever the window system says.
-    if (pEvent->type() == QEvent::ActivationChange && isActiveWindow() && !window()->isMinimized())
+    if (pEvent->type() == QEvent::WindowActivate && !window()->isMinimized())
         DestroyAlert();
-    QWidget::changeEvent(pEvent);
+    return QWidget::event(pEvent);
 }
 
 void CWharfView::closeEvent(QCloseEvent* pEvent) {

@@ -70,7 +70,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
-    void changeEvent(QEvent* pEvent) override;
+    bool event(QEvent* pEvent) override;
 
 private:
     QLabel* m_pBytesLabel = nullptr;
