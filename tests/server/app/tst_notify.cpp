@@ -232,6 +232,20 @@ private slots:
         QCOMPARE(bool(pAlert), clientRunning);
     }
 
+    void alertGoesWithTheProgram() {
+        AppSetup setup;
+        QPointer<CClientAlert> pAlert;
+        {
+            CWharfApp app;
+            QVERIFY(app.InitInstance());
+            Minimise(app.MainFrame());
+            NewClient(app, 1, "10.0.0.1");
+            pAlert = app.View()->Alert();
+            QVERIFY(pAlert);
+        }
+        QVERIFY(!pAlert);
+    }
+
     void openWindowsDoNotKeepTheProgramAlive() {
         AppSetup setup;
         CWharfApp app;
@@ -378,11 +392,11 @@ private slots:
 
     void firstPressOnlyRemovesTheSplash_data() {
         QTest::addColumn<QString>("press");
-        QTest::newRow("Ctrl+S on the frame") << "ctrl+s";
+        QTest::newRow("a letter on the frame") << "key frame";
+        QTest::newRow("a letter on the splash") << "key splash";
         QTest::newRow("left click on Stop Serving") << "click stop";
         QTest::newRow("right click on the splash") << "right splash";
         QTest::newRow("middle click on the view") << "middle view";
-        QTest::newRow("a letter on the splash") << "key splash";
     }
     void firstPressOnlyRemovesTheSplash() {
         QFETCH(QString, press);
@@ -396,26 +410,40 @@ private slots:
         QWidget* pStop = pFrame->ToolBar()->widgetForAction(pFrame->Action(ID_STOP_SERVING));
         QPointer<CStartupSplash> pSplash = CStartupSplash::Splash();
         QVERIFY(pSplash);
+        // What reaches the windows themselves.
+        struct Spy : QObject {
+            int nKeys = 0;
+            int nPresses = 0;
+            bool eventFilter(QObject*, QEvent* pEvent) override {
+                nKeys += pEvent->type() == QEvent::KeyPress;
+                nPresses += pEvent->type() == QEvent::MouseButtonPress;
+                return false;
+            }
+        } spy;
+        for (QWidget* p : {static_cast<QWidget*>(pFrame), pStop, static_cast<QWidget*>(app.View())})
+            p->installEventFilter(&spy);
         auto act = [&] {
-            if (press == "ctrl+s")
-                QTest::keyClick(pFrame, Qt::Key_S, Qt::ControlModifier);
+            if (press == "key frame")
+                QTest::keyClick(pFrame, Qt::Key_Q);
+            else if (press == "key splash")
+                QTest::keyClick(pSplash, Qt::Key_Q);
             else if (press == "click stop")
                 QTest::mouseClick(pStop, Qt::LeftButton);
             else if (press == "right splash")
                 QTest::mouseClick(pSplash, Qt::RightButton);
-            else if (press == "middle view")
-                QTest::mouseClick(app.View(), Qt::MiddleButton);
             else
-                QTest::keyClick(pSplash, Qt::Key_Q);
+                QTest::mouseClick(app.View(), Qt::MiddleButton);
         };
         act();
         QVERIFY(!CStartupSplash::Splash());
         QTRY_VERIFY(!pSplash);
-        QCOMPARE(app.m_bServing, 1); // the press did nothing else
-        // The next press of the same kind does what it always does.
-        if (press == "ctrl+s" || press == "click stop") {
+        QCOMPARE(spy.nKeys + spy.nPresses, 0); // the press did nothing else
+        QCOMPARE(app.m_bServing, 1);
+        // The next press of the same kind goes where it always goes.
+        if (press == "key frame" || press == "click stop" || press == "middle view") {
             act();
-            QCOMPARE(app.m_bServing, 0);
+            QVERIFY(spy.nKeys + spy.nPresses >= 1);
+            QCOMPARE(app.m_bServing, press == "click stop" ? 0 : 1);
         }
     }
 

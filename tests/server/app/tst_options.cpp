@@ -391,6 +391,29 @@ private slots:
         QCOMPARE(pEdit->text(), before);
     }
 
+    void textsBoundedToWhatTheFileKeeps_data() {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("setting");
+        QTest::newRow("inbound path") << int(Inbound) << 1000 << "InPath";
+        QTest::newRow("force file") << int(Outbound) << 1003 << "ForceFile";
+        QTest::newRow("allow entry 4") << int(Allow) << 1009 << "Allow4";
+        QTest::newRow("deny entry 1") << int(Deny) << 1006 << "Deny1";
+    }
+    void textsBoundedToWhatTheFileKeeps() {
+        QFETCH(int, page);
+        QFETCH(int, id);
+        QFETCH(QString, setting);
+        RecordingCore core;
+        Sheet s(core);
+        s.Visit(page);
+        // A pasted text longer than the settings file reads back.
+        s.Edit(page, id)->insert(QString(1200, 'p'));
+        s.Ok();
+        QCOMPARE(Setting(core, setting).toString().left(999), QString(999, 'p'));
+        QVERIFY(Setting(core, setting).toString().size() <= 1000); // with the separator of a path
+    }
+
     void everyControlEnablesApply() {
         RecordingCore core;
         int nControls = 0;
