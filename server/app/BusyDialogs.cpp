@@ -12,6 +12,8 @@
 CBusyDlgBase::CBusyDlgBase(const QStringList& texts)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setWindowTitle("Executive decision time ...");
+    // Closing the frame ends the program even while this dialog waits.
+    setAttribute(Qt::WA_QuitOnClose, false);
     auto* pLayout = new QVBoxLayout(this);
     for (const QString& text : texts) {
         auto* pLabel = new QLabel(text);

@@ -343,6 +343,27 @@ private slots:
         QVERIFY(VisibleWindows().size() == 1); // the frame alone
     }
 
+    void closingTheFrameEndsTheProgramWhileABusyDialogWaits() {
+        Setup setup;
+        setup.WriteOut("f.bin", QByteArray(5000, 'f'));
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        UdpPeer client;
+        client.SendTo(setup.nPort, MakeRequest(1, "f.bin", "octet"));
+        QVERIFY(client.Receive());
+        app.OnStopServing();
+        QVERIFY(app.m_pStopDlg);
+        QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, qApp, [] { qApp->exit(1); });
+        guard.start(5000);
+        CMainFrame* pFrame = app.MainFrame();
+        QTimer::singleShot(0, pFrame, [pFrame] { pFrame->close(); });
+        QCOMPARE(qApp->exec(), 0); // 1: still running when the guard fired
+        QCOMPARE(lastClosed.size(), 1);
+    }
+
     void failedRestartSaysNotListening() {
         Setup setup;
         CWharfApp app;
