@@ -201,6 +201,20 @@ int CTransferSocket::SendRequest(int nLength, const QString& strHost, int nPort)
     return nError != 0 ? nError : EINVAL;
 }
 
+int CTransferSocket::LayOutRequest(int nOpcode, const QString& strRemote, int bOctet) {
+    const char* pszMode = bOctet == 1 ? tftp::kModeOctet : tftp::kModeNetascii;
+    QByteArray name = strRemote.toLocal8Bit();
+    // Room for the request, and for a first block of the default size.
+    int nRoom =
+        std::max(RequestLength(name, pszMode), tftp::kDefaultBlockSize + tftp::kBufferSlack);
+    if (nRoom > static_cast<int>(m_pBuffer.size()) && !ResizeBuffer(nRoom)) {
+        Message("Unable to allocate buffers for transfer");
+        return 0;
+    }
+    m_nAskedBlockSize = m_nBlockSize;
+    return BuildRequest(nOpcode, name, m_pBuffer.data(), pszMode);
+}
+
 int CTransferSocket::StartSend(const QString& strRemote, const QString& strLocal,
                                const QString& strHost, int nPort, int bOctet,
                                const QString& strDropped) {
@@ -216,18 +230,11 @@ int CTransferSocket::StartSend(const QString& strRemote, const QString& strLocal
     QString strPath = m_bDroppedPath == 1 ? m_strDroppedDir + strDropped
                                           : (pCore ? pCore->m_strOutbound : QString()) + strLocal;
 
-    const char* pszMode = bOctet == 1 ? tftp::kModeOctet : tftp::kModeNetascii;
-    QByteArray name = strRemote.toLocal8Bit();
-    // Room for the request, and for a first block of the default size.
-    int nRoom =
-        std::max(RequestLength(name, pszMode), tftp::kDefaultBlockSize + tftp::kBufferSlack);
-    if (nRoom > static_cast<int>(m_pBuffer.size()) && !ResizeBuffer(nRoom)) {
-        Message("Unable to allocate buffers for transfer");
+    int nLength = LayOutRequest(tftp::OP_WRQ, strRemote, bOctet);
+    if (nLength == 0) {
         m_bActive = 0;
         return 0;
     }
-    int nLength = BuildRequest(tftp::OP_WRQ, name, m_pBuffer.data(), pszMode);
-    m_nAskedBlockSize = m_nBlockSize;
 
     m_pFile = OpenLocalFile(strPath, bOctet == 1 ? tftp::kOpenModes[2] : tftp::kOpenModes[0]);
     if (!m_pFile) {
@@ -260,18 +267,11 @@ int CTransferSocket::StartFetch(const QString& strRemote, const QString& strLoca
     m_nBlocks = 0;
     m_nTotalSize = 0;
 
-    const char* pszMode = bOctet == 1 ? tftp::kModeOctet : tftp::kModeNetascii;
-    QByteArray name = strRemote.toLocal8Bit();
-    // Room for the request, and for a first block of the default size.
-    int nRoom =
-        std::max(RequestLength(name, pszMode), tftp::kDefaultBlockSize + tftp::kBufferSlack);
-    if (nRoom > static_cast<int>(m_pBuffer.size()) && !ResizeBuffer(nRoom)) {
-        Message("Unable to allocate buffers for transfer");
+    int nLength = LayOutRequest(tftp::OP_RRQ, strRemote, bOctet);
+    if (nLength == 0) {
         m_bActive = 0;
         return 0;
     }
-    int nLength = BuildRequest(tftp::OP_RRQ, name, m_pBuffer.data(), pszMode);
-    m_nAskedBlockSize = m_nBlockSize;
 
     CSkifferCore* pCore = GetSkifferCore();
     QString strPath = (pCore ? pCore->m_strInbound : QString()) + strLocal;

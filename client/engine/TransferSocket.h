@@ -75,6 +75,9 @@ private:
     bool UseDefaultBlockSize();
     void SendNextBlock(unsigned nAcked);
     int SendRequest(int nLength, const QString& strHost, int nPort);
+    // The request in the packet buffer, which is made large enough for it;
+    // its length, or 0 when no buffer could be had.
+    int LayOutRequest(int nOpcode, const QString& strRemote, int bOctet);
 
     int m_nAskedBlockSize = 512; // the block size offered in the request
     sockaddr_in m_requestAddr{}; // where the request went
