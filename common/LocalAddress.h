@@ -11,8 +11,8 @@ enum class AddressRole { Server, Client };
 
 // The answer of the multihomed dialog.
 struct MultihomedAnswer {
-    bool bOk = false;       // closed with OK (anything else counts as cancel)
-    int nSelected = -1;     // index of the selected entry, -1 for none
+    bool bOk = false;           // closed with OK (anything else counts as cancel)
+    int nSelected = -1;         // index of the selected entry, -1 for none
     bool bDontAskAgain = false; // server only: "Do not show this box again"
 };
 

@@ -9,13 +9,15 @@ const char* const kOpenModes[4] = {"ra", "wa", "rb", "wb"};
 
 namespace {
 const char* const kServerErrors[kErrorCodes] = {
-    "Inconclusive system error", "File not found",      "Access violation",
-    "Disk full",                 "Unknown TFTP Operation", "Unknown transfer ID",
+    "Inconclusive system error", "File not found",
+    "Access violation",          "Disk full",
+    "Unknown TFTP Operation",    "Unknown transfer ID",
     "File already exists",       "Option negotion faulre",
 };
 const char* const kClientErrors[kErrorCodes] = {
-    "Inconclusive system error", "File not found",      "Access violation",
-    "Disk full",                 "Unknown TFTP Operation", "Unknown transfer ID",
+    "Inconclusive system error", "File not found",
+    "Access violation",          "Disk full",
+    "Unknown TFTP Operation",    "Unknown transfer ID",
     "File already exists",       "Option negotion failure",
 };
 } // namespace

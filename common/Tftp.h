@@ -18,9 +18,9 @@ enum Opcode : uint16_t {
 };
 
 constexpr int kDefaultBlockSize = 512;
-constexpr int kBufferSlack = 20;     // packet buffer = block size + 20
-constexpr int kHeaderSize = 4;       // opcode + block number / error code
-constexpr int kMinBlockSize = 8;     // RFC 2348 bounds
+constexpr int kBufferSlack = 20; // packet buffer = block size + 20
+constexpr int kHeaderSize = 4;   // opcode + block number / error code
+constexpr int kMinBlockSize = 8; // RFC 2348 bounds
 constexpr int kMaxBlockSize = 65464;
 
 constexpr const char* kModeNetascii = "netascii";

@@ -36,8 +36,7 @@ public:
     bool Create(unsigned nSocketPort = 0, int nSocketType = SOCK_DGRAM,
                 long lEvent = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
                 const char* lpszSocketAddress = nullptr);
-    bool AsyncSelect(long lEvent = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT |
-                                   FD_CLOSE);
+    bool AsyncSelect(long lEvent = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE);
     void Close();
 
     // One datagram and its sender. A datagram larger than nBufLen is consumed

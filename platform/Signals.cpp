@@ -19,8 +19,8 @@ void OnSignal(int) {
 void QuitOnTerminationSignals() {
     if (g_pipe[0] >= 0 || ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
-    auto* pNotifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read,
-                                          QCoreApplication::instance());
+    auto* pNotifier =
+        new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(pNotifier, &QSocketNotifier::activated, [] {
         char buffer[16];
         while (::read(g_pipe[0], buffer, sizeof buffer) > 0) {

@@ -249,7 +249,8 @@ int CTransferSocket::StartSend(const QString& strRemote, const QString& strLocal
     if (int nError = SendRequest(nLength, strHost, nPort)) {
         // Closed at once: nothing will ever read it for this request.
         EndTransfer(-1);
-        m_szStatus = QString::asprintf("Error sending to host : %d", SocketErrorNumber(nError) - 1000);
+        m_szStatus =
+            QString::asprintf("Error sending to host : %d", SocketErrorNumber(nError) - 1000);
         Message(m_szStatus);
         return 0;
     }
@@ -298,7 +299,8 @@ int CTransferSocket::StartFetch(const QString& strRemote, const QString& strLoca
     if (int nError = SendRequest(nLength, strHost, nPort)) {
         // The empty file stays; it is closed at once.
         EndTransfer(-1);
-        m_szStatus = QString::asprintf("Client : Error sending to host : %d", SocketErrorNumber(nError) - 1000);
+        m_szStatus = QString::asprintf("Client : Error sending to host : %d",
+                                       SocketErrorNumber(nError) - 1000);
         Message(m_szStatus);
         return 0;
     }

@@ -17,8 +17,8 @@ public:
 
     int m_nSelected = 0;
     int m_bDontAskAgain = 0;
-    QListWidget* m_pList = nullptr;   // control 1034
-    QCheckBox* m_pDontAsk = nullptr;  // control 1035 (server only)
+    QListWidget* m_pList = nullptr;  // control 1034
+    QCheckBox* m_pDontAsk = nullptr; // control 1035 (server only)
 
     void accept() override;
 };

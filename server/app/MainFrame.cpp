@@ -27,15 +27,17 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
     setAttribute(Qt::WA_QuitOnClose);
 
     // Prompt strings: status-bar text before "\n", tool tip after it.
-    QAction* pStop = AddCommand(ID_STOP_SERVING, "&Stop Serving\tCtrl+S",
-                                "Stops the server responding to clients\nSwitch Off", QKeySequence("Ctrl+S"));
-    QAction* pStart = AddCommand(ID_START_SERVING, "S&tart Serving\tCtrl+G",
-                                 "Starts the server serving clients\nSwitch On", QKeySequence("Ctrl+G"));
+    QAction* pStop =
+        AddCommand(ID_STOP_SERVING, "&Stop Serving\tCtrl+S",
+                   "Stops the server responding to clients\nSwitch Off", QKeySequence("Ctrl+S"));
+    QAction* pStart =
+        AddCommand(ID_START_SERVING, "S&tart Serving\tCtrl+G",
+                   "Starts the server serving clients\nSwitch On", QKeySequence("Ctrl+G"));
     QAction* pExit = AddCommand(ID_APP_EXIT, "E&xit", "Quit the Server\nExit");
-    QAction* pSetup = AddCommand(ID_SETUP, "Set&up\tCtrl+U", "Setup server parameters",
-                                 QKeySequence("Ctrl+U"));
-    QAction* pToolbar = AddCommand(ID_VIEW_TOOLBAR, "&Toolbar",
-                                   "Show or hide the toolbar\nToggle ToolBar");
+    QAction* pSetup =
+        AddCommand(ID_SETUP, "Set&up\tCtrl+U", "Setup server parameters", QKeySequence("Ctrl+U"));
+    QAction* pToolbar =
+        AddCommand(ID_VIEW_TOOLBAR, "&Toolbar", "Show or hide the toolbar\nToggle ToolBar");
     QAction* pStatus = AddCommand(ID_VIEW_STATUS_BAR, "&Status Bar",
                                   "Show or hide the status bar\nToggle StatusBar");
     QAction* pProgress = AddCommand(ID_PROGRESS_VIEW, "&Progress View\tCtrl+V",
@@ -45,9 +47,9 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
     QAction* pAbout = AddCommand(ID_APP_ABOUT, "&About Wharfkeep...\tCtrl+A",
                                  "Display program information, version number and copyright\nAbout",
                                  QKeySequence("Ctrl+A"));
-    QAction* pContextHelp = AddCommand(ID_CONTEXT_HELP, "Help",
-                                       "Display help for clicked on buttons, menus and windows\nHelp",
-                                       QKeySequence("Shift+F1"));
+    QAction* pContextHelp = AddCommand(
+        ID_CONTEXT_HELP, "Help", "Display help for clicked on buttons, menus and windows\nHelp",
+        QKeySequence("Shift+F1"));
     QAction* pOpen = AddCommand(ID_FILE_OPEN, "&Open...", "Open an existing document\nOpen",
                                 QKeySequence("Ctrl+O"));
     addAction(pOpen); // accelerator only, as in the menu-less commands of the frame

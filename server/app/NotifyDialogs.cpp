@@ -213,7 +213,8 @@ CStartupSplash* CStartupSplash::Splash() {
 }
 
 CStartupSplash::CStartupSplash(const QPixmap& picture, QWidget* pOwner)
-    : QWidget(pOwner, Qt::SplashScreen | Qt::FramelessWindowHint), m_bitmap(picture), m_pOwner(pOwner) {
+    : QWidget(pOwner, Qt::SplashScreen | Qt::FramelessWindowHint), m_bitmap(picture),
+      m_pOwner(pOwner) {
     setObjectName("CStartupSplash");
     setFixedSize(m_bitmap.deviceIndependentSize().toSize());
     setCursor(Qt::ArrowCursor);

@@ -59,7 +59,8 @@ QLineEdit* CPropertyPage::AddEdit(const CDialogUnits& du, int nId, int x, int y,
     return pEdit;
 }
 
-QCheckBox* CPropertyPage::AddBox(const CDialogUnits& du, int nId, const QString& text, int x, int y) {
+QCheckBox* CPropertyPage::AddBox(const CDialogUnits& du, int nId, const QString& text, int x,
+                                 int y) {
     auto* pBox = new QCheckBox(text, this);
     pBox->setObjectName(QString::number(nId));
     pBox->adjustSize();
@@ -68,7 +69,8 @@ QCheckBox* CPropertyPage::AddBox(const CDialogUnits& du, int nId, const QString&
     return pBox;
 }
 
-void CPropertyPage::AddGroup(const CDialogUnits& du, const QString& title, int x, int y, int w, int h) {
+void CPropertyPage::AddGroup(const CDialogUnits& du, const QString& title, int x, int y, int w,
+                             int h) {
     auto* pGroup = new QGroupBox(title, this);
     pGroup->setGeometry(du.Rect(x, y, w, h).adjusted(0, -du.Y(3), 0, du.Y(3)));
     pGroup->lower();
@@ -184,12 +186,15 @@ COther::COther() : CPropertyPage(108, "Options") {
     const CDialogUnits du(font());
     AddGroup(du, "Use Port ", 5, 5, 45, 25);
     m_pPort = AddEdit(du, 1006, 15, 15, 25, 12);
-    m_pPort->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), m_pPort));
+    m_pPort->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), m_pPort));
     AddGroup(du, "Timeout", 65, 5, 45, 25);
     m_pTimeout = AddEdit(du, 1007, 75, 15, 25, 12);
-    m_pTimeout->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), m_pTimeout));
-    const char* const texts[4] = {"Do not show multihomed request box", "Show alert box when minimised",
-                                  "Allow tSize option request", "Allow timeout option request"};
+    m_pTimeout->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("[0-9]*"), m_pTimeout));
+    const char* const texts[4] = {"Do not show multihomed request box",
+                                  "Show alert box when minimised", "Allow tSize option request",
+                                  "Allow timeout option request"};
     for (int i = 0; i < 4; ++i)
         m_pBox[i] = AddBox(du, 1035 + i, texts[i], 4, 40 + 12 * i);
 }
@@ -246,8 +251,8 @@ COptions::COptions(CWharfCore& core, QWidget* pParent) : QDialog(pParent), m_cor
     setObjectName("COptions");
     setWindowTitle("Server Options");
     m_pTabs = new QTabWidget;
-    for (CPropertyPage* pPage : std::initializer_list<CPropertyPage*>{&m_inbound, &m_outbound, &m_allow,
-                                                                       &m_deny, &m_other}) {
+    for (CPropertyPage* pPage : std::initializer_list<CPropertyPage*>{
+             &m_inbound, &m_outbound, &m_allow, &m_deny, &m_other}) {
         m_pTabs->addTab(pPage, pPage->Caption());
         connect(pPage, &CPropertyPage::ModifiedChanged, this, &COptions::UpdateApply);
     }

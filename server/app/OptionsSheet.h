@@ -128,11 +128,11 @@ public:
 
     QString m_strPort;
     QString m_strTimeout;
-    int m_bMultihomed = 0;          // the host had more than one address
+    int m_bMultihomed = 0;            // the host had more than one address
     bool m_bNoAddressRequest = false; // box 1035
-    bool m_bAlert = true;           // box 1036
-    bool m_bTsize = true;           // box 1037
-    bool m_bTimeoutOption = true;   // box 1038
+    bool m_bAlert = true;             // box 1036
+    bool m_bTsize = true;             // box 1037
+    bool m_bTimeoutOption = true;     // box 1038
 
 protected:
     void OnInitPage() override;

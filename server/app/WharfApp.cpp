@@ -109,7 +109,8 @@ void CWharfApp::ServingChanged() {
 }
 
 bool CWharfApp::eventFilter(QObject* pWatched, QEvent* pEvent) {
-    return CStartupSplash::FilterSplashInput(pWatched, pEvent) || QObject::eventFilter(pWatched, pEvent);
+    return CStartupSplash::FilterSplashInput(pWatched, pEvent) ||
+           QObject::eventFilter(pWatched, pEvent);
 }
 
 void CWharfApp::OnAbout() {

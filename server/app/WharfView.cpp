@@ -57,7 +57,8 @@ void SetState(QCheckBox* pBox, int nState) {
 // The percentage text as a bar position; anything but digits leaves the
 // bar where it is (a write's progress is "?").
 bool BarPosition(const QString& text, int& nPosition) {
-    if (text.isEmpty() || !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); }))
+    if (text.isEmpty() ||
+        !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); }))
         return false;
     nPosition = static_cast<int>(std::min<qulonglong>(text.toULongLong(), 100));
     return true;

@@ -181,8 +181,8 @@ void CClientSession::ParseRequest() {
         PutWord(m_pBuffer.data(), OP_OACK);
         int nLength = 2;
         if (bWithTsize)
-            nLength += WriteOption(m_pBuffer.data() + nLength, kOptTsize,
-                                   static_cast<long>(m_nTotal));
+            nLength +=
+                WriteOption(m_pBuffer.data() + nLength, kOptTsize, static_cast<long>(m_nTotal));
         if (bTimeout)
             nLength += WriteOption(m_pBuffer.data() + nLength, kOptTimeout, m_nTimeout);
         if (bBlksize)

@@ -8,12 +8,11 @@
 #include <cstring>
 #include <new>
 
-const uint8_t CListenSocket::kServiceRefused[27] = {
-    0, 5, 0, 0, 'S', 'e', 'r', 'v', 'i', 'c', 'e', ' ', 'n', 'o',
-    't', ' ', 'a', 'v', 'a', 'i', 'l', 'a', 'b', 'l', 'e', 0,   0};
-const uint8_t CListenSocket::kNoFreeSlot[21] = {0,   5,   0,   0,   'T', 'o', 'o',
-                                                ' ', 'M', 'a', 'n', 'y', ' ', 'C',
-                                                'l', 'i', 'e', 'n', 't', 's', 0};
+const uint8_t CListenSocket::kServiceRefused[27] = {0,   5,   0,   0,   'S', 'e', 'r', 'v', 'i',
+                                                    'c', 'e', ' ', 'n', 'o', 't', ' ', 'a', 'v',
+                                                    'a', 'i', 'l', 'a', 'b', 'l', 'e', 0,   0};
+const uint8_t CListenSocket::kNoFreeSlot[21] = {
+    0, 5, 0, 0, 'T', 'o', 'o', ' ', 'M', 'a', 'n', 'y', ' ', 'C', 'l', 'i', 'e', 'n', 't', 's', 0};
 
 CListenSocket::CListenSocket() = default;
 
@@ -50,8 +49,7 @@ bool CListenSocket::StartListening() {
 
 void CListenSocket::Refuse(const uint8_t* pPacket, int nLength) {
     std::memcpy(m_abRequest, pPacket, static_cast<size_t>(nLength));
-    SendTo(m_abRequest, nLength, reinterpret_cast<const sockaddr*>(&m_peerAddr),
-           sizeof m_peerAddr);
+    SendTo(m_abRequest, nLength, reinterpret_cast<const sockaddr*>(&m_peerAddr), sizeof m_peerAddr);
 }
 
 void CListenSocket::OnReceive(int nErrorCode) {
@@ -62,8 +60,8 @@ void CListenSocket::OnReceive(int nErrorCode) {
     std::memset(m_abRequest, 0, sizeof m_abRequest);
     std::memset(&m_peerAddr, 0, sizeof m_peerAddr);
     socklen_t nAddrLen = sizeof m_peerAddr;
-    int n = ReceiveFrom(m_abRequest, kRequestSize, reinterpret_cast<sockaddr*>(&m_peerAddr),
-                        &nAddrLen);
+    int n =
+        ReceiveFrom(m_abRequest, kRequestSize, reinterpret_cast<sockaddr*>(&m_peerAddr), &nAddrLen);
 
     if (pCore->m_bServing != 1) {
         Refuse(kServiceRefused, sizeof kServiceRefused);
@@ -135,8 +133,8 @@ void CListenSocket::SweepSessions() {
         CClientSession* pSession = m_pSession[i];
         if (!pSession)
             continue;
-        const long nLimit = pSession->m_nTimeout != 0 ? pSession->m_nTimeout
-                                                       : static_cast<long>(nSetting);
+        const long nLimit =
+            pSession->m_nTimeout != 0 ? pSession->m_nTimeout : static_cast<long>(nSetting);
         if (!pSession->m_bActive) {
             ReleaseSlot(i);
         } else if (now - pSession->m_tLastActivity > nLimit) {

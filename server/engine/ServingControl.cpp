@@ -34,9 +34,10 @@ void CWharfCore::RestartServing(bool bReplaceListener) {
             delete m_pStopDlg;
             m_pStopDlg = nullptr;
             RenewDocument();
-            AfxMessageBox("Unable to initialise server operations on the new port\n\nChoose another "
-                          "port in System, Setup",
-                          MB_OK | MB_ICONINFORMATION);
+            AfxMessageBox(
+                "Unable to initialise server operations on the new port\n\nChoose another "
+                "port in System, Setup",
+                MB_OK | MB_ICONINFORMATION);
             return;
         }
         RenewDocument();

@@ -1,7 +1,7 @@
 #include "WharfCore.h"
 
-#include "LocalAddress.h"
 #include "ListenSocket.h"
+#include "LocalAddress.h"
 #include "MessageBox.h"
 #include "Registry.h"
 

@@ -101,7 +101,6 @@ protected:
     virtual void ServingChanged() {}
 
 public:
-
     // Admission lists.
     bool IsDenied(const QString& strAddress) const;
     bool IsAllowed(const QString& strAddress) const;

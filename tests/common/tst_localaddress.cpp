@@ -20,40 +20,39 @@ private slots:
         QTest::addColumn<std::optional<QStringList>>("list");
         QTest::addColumn<int>("role");
         QTest::addColumn<int>("stored");
-        QTest::addColumn<int>("dialogOk");      // -1: no dialog expected
+        QTest::addColumn<int>("dialogOk"); // -1: no dialog expected
         QTest::addColumn<int>("selected");
         QTest::addColumn<bool>("dontAsk");
-        QTest::addColumn<QString>("typed");     // manual entry; "-" cancels
-        QTest::addColumn<QString>("result");    // "-" for failure
+        QTest::addColumn<QString>("typed");  // manual entry; "-" cancels
+        QTest::addColumn<QString>("result"); // "-" for failure
         QTest::addColumn<int>("storedAfter");
         QTest::addColumn<QStringList>("boxes");
         const QStringList one{"10.0.0.5"};
         const QStringList two{"127.0.0.1", "10.0.0.5"};
         const int server = int(AddressRole::Server), client = int(AddressRole::Client);
         QTest::newRow("single-homed stores 0 over 255")
-            << std::optional(one) << server << 255 << -1 << 0 << false << "" << "10.0.0.5" << 0
-            << QStringList();
+            << std::optional(one) << server << 255 << -1 << 0 << false << ""
+            << "10.0.0.5" << 0 << QStringList();
         QTest::newRow("single-homed stores 0 over a pick")
-            << std::optional(one) << server << 2 << -1 << 0 << false << "" << "10.0.0.5" << 0
-            << QStringList();
+            << std::optional(one) << server << 2 << -1 << 0 << false << ""
+            << "10.0.0.5" << 0 << QStringList();
         QTest::newRow("stored 2 picks the second")
-            << std::optional(two) << server << 2 << -1 << 0 << false << "" << "10.0.0.5" << 2
-            << QStringList();
-        QTest::newRow("stored 3 asks")
-            << std::optional(two) << server << 3 << 1 << 0 << false << "" << "127.0.0.1" << 255
-            << QStringList();
+            << std::optional(two) << server << 2 << -1 << 0 << false << ""
+            << "10.0.0.5" << 2 << QStringList();
+        QTest::newRow("stored 3 asks") << std::optional(two) << server << 3 << 1 << 0 << false << ""
+                                       << "127.0.0.1" << 255 << QStringList();
         QTest::newRow("255: ok, second, ticked")
-            << std::optional(two) << server << 255 << 1 << 1 << true << "" << "10.0.0.5" << 2
-            << QStringList();
+            << std::optional(two) << server << 255 << 1 << 1 << true << ""
+            << "10.0.0.5" << 2 << QStringList();
         QTest::newRow("255: ok, none, unticked")
-            << std::optional(two) << server << 255 << 1 << -1 << false << "" << "127.0.0.1" << 255
-            << QStringList();
+            << std::optional(two) << server << 255 << 1 << -1 << false << ""
+            << "127.0.0.1" << 255 << QStringList();
         QTest::newRow("dialog escaped: first, stored kept")
-            << std::optional(two) << server << 7 << 0 << 1 << true << "" << "127.0.0.1" << 7
-            << QStringList();
+            << std::optional(two) << server << 7 << 0 << 1 << true << ""
+            << "127.0.0.1" << 7 << QStringList();
         QTest::newRow("client asks with 0 and stores nothing")
-            << std::optional(two) << client << 0 << 1 << 1 << true << "" << "10.0.0.5" << 0
-            << QStringList();
+            << std::optional(two) << client << 0 << 1 << 1 << true << ""
+            << "10.0.0.5" << 0 << QStringList();
         QTest::newRow("no interface list: typed address")
             << std::optional<QStringList>() << server << 255 << -1 << 0 << false << "10.0.0.7"
             << "10.0.0.7" << 255 << QStringList("Unable to resolve Local Host name");
@@ -61,8 +60,8 @@ private slots:
             << std::optional(QStringList()) << server << 255 << -1 << 0 << false << "any"
             << "255.255.255.255" << 255 << QStringList("Unable to resolve Local Host I.P. address");
         QTest::newRow("manual entry cancelled")
-            << std::optional<QStringList>() << client << 0 << -1 << 0 << false << "-" << "-" << 0
-            << QStringList("Unable to resolve Local Host name");
+            << std::optional<QStringList>() << client << 0 << -1 << 0 << false << "-"
+            << "-" << 0 << QStringList("Unable to resolve Local Host name");
     }
     void choice() {
         QFETCH(std::optional<QStringList>, list);

@@ -27,7 +27,8 @@ private slots:
         };
         row("server 0", ErrorTable::Server, 0,
             QByteArray("\0\5\0\0Inconclusive system error\0", 30));
-        row("server 1 is 19 bytes", ErrorTable::Server, 1, QByteArray("\0\5\0\1File not found\0", 19));
+        row("server 1 is 19 bytes", ErrorTable::Server, 1,
+            QByteArray("\0\5\0\1File not found\0", 19));
         row("server 2", ErrorTable::Server, 2, QByteArray("\0\5\0\2Access violation\0", 21));
         row("server 3", ErrorTable::Server, 3, QByteArray("\0\5\0\3Disk full\0", 14));
         row("server 4", ErrorTable::Server, 4, QByteArray("\0\5\0\4Unknown TFTP Operation\0", 27));
@@ -59,11 +60,18 @@ private slots:
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<int>("value");
         QTest::addColumn<QByteArray>("entry");
-        QTest::newRow("tsize 0") << QByteArray("tsize") << 0 << QByteArray("tsize\0" "0\0", 8);
+        QTest::newRow("tsize 0") << QByteArray("tsize") << 0
+                                 << QByteArray("tsize\0"
+                                               "0\0",
+                                               8);
         QTest::newRow("timeout 10") << QByteArray("timeout") << 10
-                                    << QByteArray("timeout\0" "10\0", 11);
+                                    << QByteArray("timeout\0"
+                                                  "10\0",
+                                                  11);
         QTest::newRow("blksize 65464") << QByteArray("blksize") << 65464
-                                       << QByteArray("blksize\0" "65464\0", 14);
+                                       << QByteArray("blksize\0"
+                                                     "65464\0",
+                                                     14);
     }
     void optionEntries() {
         QFETCH(QByteArray, name);
@@ -136,16 +144,31 @@ private slots:
     void optionReader_data() {
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QStringList>("pairs");
-        QTest::newRow("three") << QByteArray("tsize\0" "1000\0timeout\0" "5\0blksize\0" "1024\0", 35)
+        QTest::newRow("three") << QByteArray("tsize\0"
+                                             "1000\0timeout\0"
+                                             "5\0blksize\0"
+                                             "1024\0",
+                                             35)
                                << QStringList({"tsize=1000", "timeout=5", "blksize=1024"});
-        QTest::newRow("stops at NUL name") << QByteArray("tsize\0" "7\0\0blksize\0" "9\0", 19)
+        QTest::newRow("stops at NUL name") << QByteArray("tsize\0"
+                                                         "7\0\0blksize\0"
+                                                         "9\0",
+                                                         19)
                                            << QStringList({"tsize=7"});
-        QTest::newRow("value cut off") << QByteArray("tsize\0" "7\0blksize\0" "10", 18)
+        QTest::newRow("value cut off") << QByteArray("tsize\0"
+                                                     "7\0blksize\0"
+                                                     "10",
+                                                     18)
                                        << QStringList({"tsize=7"});
-        QTest::newRow("name cut off") << QByteArray("tsize\0" "7\0blks", 13)
+        QTest::newRow("name cut off") << QByteArray("tsize\0"
+                                                    "7\0blks",
+                                                    13)
                                       << QStringList({"tsize=7"});
-        QTest::newRow("byte after digits skipped whatever it is") << QByteArray("blksize\0" "12x\0tsize\0" "3\0", 20)
-                                          << QStringList({"blksize=12"});
+        QTest::newRow("byte after digits skipped whatever it is") << QByteArray("blksize\0"
+                                                                                "12x\0tsize\0"
+                                                                                "3\0",
+                                                                                20)
+                                                                  << QStringList({"blksize=12"});
         QTest::newRow("empty") << QByteArray() << QStringList();
     }
     void optionReader() {

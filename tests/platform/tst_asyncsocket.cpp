@@ -24,7 +24,8 @@ public:
             return;
         QByteArray buffer(nBufferSize, '\0');
         socklen_t len = sizeof from;
-        results << ReceiveFrom(buffer.data(), nBufferSize, reinterpret_cast<sockaddr*>(&from), &len);
+        results << ReceiveFrom(buffer.data(), nBufferSize, reinterpret_cast<sockaddr*>(&from),
+                               &len);
     }
     unsigned Port() const {
         QString address;
@@ -196,8 +197,7 @@ private slots:
         QCOMPARE(AfxMessageBox("File already exists\n\nOverwrite it ?", MB_YESNO | MB_ICONQUESTION),
                  IDNO);
         QCOMPARE(AfxMessageBox("second"), IDOK);
-        QCOMPARE(recorder.texts,
-                 QStringList({"File already exists\n\nOverwrite it ?", "second"}));
+        QCOMPARE(recorder.texts, QStringList({"File already exists\n\nOverwrite it ?", "second"}));
     }
 };
 

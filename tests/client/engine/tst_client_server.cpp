@@ -87,7 +87,8 @@ private slots:
         const QByteArray content = Pattern(nSize, nBlockSize + 7);
         f.WriteLocal("out.bin", content);
         f.NewTransfer(1, nBlockSize, 10, 1);
-        QCOMPARE(f.T().StartSend("remote.bin", "out.bin", "127.0.0.1", server.nPort, bOctet, {}), 1);
+        QCOMPARE(f.T().StartSend("remote.bin", "out.bin", "127.0.0.1", server.nPort, bOctet, {}),
+                 1);
         QVERIFY(f.WaitForEnd(60000));
         QCOMPARE(server.Get("remote.bin"), content);
         QCOMPARE(f.core.LastStatus(),
@@ -100,9 +101,10 @@ private slots:
         QTest::addColumn<int>("bSending");
         QTest::addColumn<QString>("remote");
         QTest::addColumn<QString>("status");
-        QTest::newRow("missing file") << 0 << "missing.bin" << "Msg from Server > File not found";
-        QTest::newRow("name leaving the folder")
-            << 1 << "../escape.bin" << "Msg from Server > Access violation";
+        QTest::newRow("missing file") << 0 << "missing.bin"
+                                      << "Msg from Server > File not found";
+        QTest::newRow("name leaving the folder") << 1 << "../escape.bin"
+                                                 << "Msg from Server > Access violation";
     }
     void refusalsReachTheStatusLine() {
         QFETCH(int, bSending);

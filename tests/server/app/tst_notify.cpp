@@ -106,7 +106,8 @@ private slots:
         QTextEdit* pEdit = pAlert->Edit();
         QCOMPARE(pEdit->toPlainText(), QString("10.1.2.3"));
         QVERIFY(pEdit->isReadOnly());
-        QCOMPARE(pEdit->document()->defaultTextOption().alignment() & Qt::AlignHCenter, Qt::AlignHCenter);
+        QCOMPARE(pEdit->document()->defaultTextOption().alignment() & Qt::AlignHCenter,
+                 Qt::AlignHCenter);
         QCOMPARE(pAlert->findChild<QPushButton*>("1")->text(), QString("OK"));
         // The magenta background, seen at a corner of the window.
         const QImage image = pAlert->grab().toImage();
@@ -142,13 +143,20 @@ private slots:
     void alertHiddenByAnyPressThenReused_data() {
         QTest::addColumn<QString>("target"); // "ok", "text", "animation", "window"
         QTest::addColumn<QString>("press");  // "left", "right", "middle", "enter", "escape", "x"
-        QTest::newRow("OK clicked") << "ok" << "left";
-        QTest::newRow("text clicked") << "text" << "left";
-        QTest::newRow("animation right-clicked") << "animation" << "right";
-        QTest::newRow("window middle-clicked") << "window" << "middle";
-        QTest::newRow("Enter") << "ok" << "enter";
-        QTest::newRow("Escape") << "window" << "escape";
-        QTest::newRow("a letter on the text") << "text" << "x";
+        QTest::newRow("OK clicked") << "ok"
+                                    << "left";
+        QTest::newRow("text clicked") << "text"
+                                      << "left";
+        QTest::newRow("animation right-clicked") << "animation"
+                                                 << "right";
+        QTest::newRow("window middle-clicked") << "window"
+                                               << "middle";
+        QTest::newRow("Enter") << "ok"
+                               << "enter";
+        QTest::newRow("Escape") << "window"
+                                << "escape";
+        QTest::newRow("a letter on the text") << "text"
+                                              << "x";
     }
     void alertHiddenByAnyPressThenReused() {
         QFETCH(QString, target);
@@ -161,10 +169,11 @@ private slots:
         NewClient(app, 1, "10.0.0.1");
         QPointer<CClientAlert> pAlert = app.View()->Alert();
         QVERIFY(pAlert && pAlert->isVisible());
-        QWidget* pTarget = target == "ok"          ? pAlert->findChild<QPushButton*>("1")
-                           : target == "text"      ? pAlert->Edit()->viewport()
-                           : target == "animation" ? static_cast<QWidget*>(pAlert->AnimationControl())
-                                                   : static_cast<QWidget*>(pAlert);
+        QWidget* pTarget = target == "ok"     ? pAlert->findChild<QPushButton*>("1")
+                           : target == "text" ? pAlert->Edit()->viewport()
+                           : target == "animation"
+                               ? static_cast<QWidget*>(pAlert->AnimationControl())
+                               : static_cast<QWidget*>(pAlert);
         if (press == "left")
             QTest::mouseClick(pTarget, Qt::LeftButton, {}, Centre(pTarget));
         else if (press == "right")
@@ -222,7 +231,8 @@ private slots:
         QVERIFY(app.InitInstance());
         Minimise(app.MainFrame());
         UdpPeer client;
-        client.SendTo(setup.nPort, MakeRequest(1, clientRunning ? "big.bin" : "missing.bin", "octet"));
+        client.SendTo(setup.nPort,
+                      MakeRequest(1, clientRunning ? "big.bin" : "missing.bin", "octet"));
         QVERIFY(client.Receive()); // DATA 1 (no ACK follows), or the error
         QPointer<CClientAlert> pAlert = app.View()->Alert();
         QVERIFY(pAlert);
@@ -456,8 +466,8 @@ private slots:
         QTest::mouseMove(pFrame, QPoint(20, 20));
         QKeyEvent release(QEvent::KeyRelease, Qt::Key_S, Qt::NoModifier);
         QApplication::sendEvent(pFrame, &release);
-        QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
-                          Qt::NoScrollPhase, false);
+        QWheelEvent wheel(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 120), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(app.View(), &wheel);
         PumpEvents(50);
         QVERIFY(CStartupSplash::Splash());

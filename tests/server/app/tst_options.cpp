@@ -23,7 +23,9 @@ enum Page { Inbound, Outbound, Allow, Deny, Options };
 struct Sheet {
     COptions sheet;
 
-    explicit Sheet(CWharfCore& core, QWidget* pParent = nullptr) : sheet(core, pParent) { sheet.show(); }
+    explicit Sheet(CWharfCore& core, QWidget* pParent = nullptr) : sheet(core, pParent) {
+        sheet.show();
+    }
 
     QWidget* PageWidget(int nPage) const { return sheet.Tabs()->widget(nPage); }
     void Visit(int nPage) {
@@ -43,7 +45,9 @@ struct Sheet {
             qFatal("no check box %d on page %d", nId, nPage);
         return p;
     }
-    QPushButton* Button(int nId) const { return sheet.findChild<QPushButton*>(QString::number(nId)); }
+    QPushButton* Button(int nId) const {
+        return sheet.findChild<QPushButton*>(QString::number(nId));
+    }
     // Replaces an edit's text as a user would: select all, type.
     void Type(int nPage, int nId, const QString& text) {
         Visit(nPage);
@@ -221,13 +225,26 @@ private slots:
         const QString here = QDir::currentPath() + "/";
         for (int page : {int(Inbound), int(Outbound)}) {
             const char* name = page == Inbound ? "inbound" : "outbound";
-            QTest::addRow("%s empty", name) << page << "" << "" << here;
-            QTest::addRow("%s empty in root", name) << page << "" << "/" << "/";
-            QTest::addRow("%s no separator", name) << page << "/srv/tftp" << "" << "/srv/tftp/";
-            QTest::addRow("%s separator kept", name) << page << "/srv/tftp/" << "" << "/srv/tftp/";
-            QTest::addRow("%s relative", name) << page << "files" << "" << "files/";
-            QTest::addRow("%s backslash is a name", name) << page << "C:\\tftp\\" << "" << "C:\\tftp\\/";
-            QTest::addRow("%s blank at the end", name) << page << "/srv/my files " << "" << "/srv/my files /";
+            QTest::addRow("%s empty", name) << page << ""
+                                            << "" << here;
+            QTest::addRow("%s empty in root", name) << page << ""
+                                                    << "/"
+                                                    << "/";
+            QTest::addRow("%s no separator", name) << page << "/srv/tftp"
+                                                   << ""
+                                                   << "/srv/tftp/";
+            QTest::addRow("%s separator kept", name) << page << "/srv/tftp/"
+                                                     << ""
+                                                     << "/srv/tftp/";
+            QTest::addRow("%s relative", name) << page << "files"
+                                               << ""
+                                               << "files/";
+            QTest::addRow("%s backslash is a name", name) << page << "C:\\tftp\\"
+                                                          << ""
+                                                          << "C:\\tftp\\/";
+            QTest::addRow("%s blank at the end", name) << page << "/srv/my files "
+                                                       << ""
+                                                       << "/srv/my files /";
         }
     }
     void pathNormalisation() {
@@ -258,10 +275,17 @@ private slots:
         QTest::addColumn<QString>("allow1");
         // The first page is shown as the sheet opens; the paths below are as
         // a hand-edited settings file might hold them.
-        QTest::newRow("options only") << QList<int>{Options} << "/srv/in/" << "/srv/out" << "10.0.0.9";
-        QTest::newRow("outbound") << QList<int>{Outbound} << "/srv/in/" << "/srv/out/" << "10.0.0.9";
-        QTest::newRow("allow") << QList<int>{Allow} << "/srv/in/" << "/srv/out" << "10.0.0.1";
-        QTest::newRow("every page") << QList<int>{Outbound, Allow, Deny, Options} << "/srv/in/" << "/srv/out/"
+        QTest::newRow("options only") << QList<int>{Options} << "/srv/in/"
+                                      << "/srv/out"
+                                      << "10.0.0.9";
+        QTest::newRow("outbound") << QList<int>{Outbound} << "/srv/in/"
+                                  << "/srv/out/"
+                                  << "10.0.0.9";
+        QTest::newRow("allow") << QList<int>{Allow} << "/srv/in/"
+                               << "/srv/out"
+                               << "10.0.0.1";
+        QTest::newRow("every page") << QList<int>{Outbound, Allow, Deny, Options} << "/srv/in/"
+                                    << "/srv/out/"
                                     << "10.0.0.1";
     }
     void onlyShownPagesAreConfirmed() {
@@ -297,21 +321,27 @@ private slots:
         QTest::newRow("force file as typed")
             << QStringList{"type:1:1003: boot.img "} << "ForceFile" << QVariant(" boot.img ");
         QTest::newRow("allow on") << QStringList{"click:2:1005"} << "bAllow" << QVariant(1);
-        QTest::newRow("allow entry 1") << QStringList{"type:2:1006:10.*.*.*"} << "Allow1" << QVariant("10.*.*.*");
-        QTest::newRow("allow entry 10") << QStringList{"type:2:1015:1.2.3.4"} << "Allow10" << QVariant("1.2.3.4");
-        QTest::newRow("allow entry emptied") << QStringList{"type:2:1008:"} << "Allow3" << QVariant("");
+        QTest::newRow("allow entry 1")
+            << QStringList{"type:2:1006:10.*.*.*"} << "Allow1" << QVariant("10.*.*.*");
+        QTest::newRow("allow entry 10")
+            << QStringList{"type:2:1015:1.2.3.4"} << "Allow10" << QVariant("1.2.3.4");
+        QTest::newRow("allow entry emptied")
+            << QStringList{"type:2:1008:"} << "Allow3" << QVariant("");
         QTest::newRow("deny on") << QStringList{"click:3:1005"} << "bDeny" << QVariant(1);
-        QTest::newRow("deny entry 6") << QStringList{"type:3:1011:9.9.9.9"} << "Deny6" << QVariant("9.9.9.9");
+        QTest::newRow("deny entry 6")
+            << QStringList{"type:3:1011:9.9.9.9"} << "Deny6" << QVariant("9.9.9.9");
         QTest::newRow("deny off page leaves allow")
             << QStringList{"type:3:1006:5.5.5.5"} << "Allow1" << QVariant("old-allow-1");
         QTest::newRow("time-out") << QStringList{"type:4:1007:120"} << "Timeout" << QVariant("120");
-        QTest::newRow("time-out emptied") << QStringList{"type:4:1007:"} << "Timeout" << QVariant("");
+        QTest::newRow("time-out emptied")
+            << QStringList{"type:4:1007:"} << "Timeout" << QVariant("");
         QTest::newRow("alert off") << QStringList{"click:4:1036"} << "bAlert" << QVariant(0);
         QTest::newRow("tsize off") << QStringList{"click:4:1037"} << "bTsize" << QVariant(0);
-        QTest::newRow("timeout option off") << QStringList{"click:4:1038"} << "bTimeout" << QVariant(0);
+        QTest::newRow("timeout option off")
+            << QStringList{"click:4:1038"} << "bTimeout" << QVariant(0);
         QTest::newRow("all three back on")
-            << QStringList{"click:4:1036", "click:4:1037", "click:4:1038", "click:4:1036", "click:4:1037",
-                           "click:4:1038"}
+            << QStringList{"click:4:1036", "click:4:1037", "click:4:1038",
+                           "click:4:1036", "click:4:1037", "click:4:1038"}
             << "bTimeout" << QVariant(1);
     }
     void confirmCopiesEachField() {
@@ -368,12 +398,18 @@ private slots:
         QTest::addColumn<int>("id");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("port letters") << 1006 << "1a0b6c9" << "1069";
-        QTest::newRow("port sign and blank") << 1006 << "-69 " << "69";
-        QTest::newRow("port five digits at most") << 1006 << "1234567" << "12345";
-        QTest::newRow("time-out letters") << 1007 << "4x5y" << "45";
-        QTest::newRow("time-out long") << 1007 << "1234567" << "1234567";
-        QTest::newRow("time-out point") << 1007 << "2.5" << "25";
+        QTest::newRow("port letters") << 1006 << "1a0b6c9"
+                                      << "1069";
+        QTest::newRow("port sign and blank") << 1006 << "-69 "
+                                             << "69";
+        QTest::newRow("port five digits at most") << 1006 << "1234567"
+                                                  << "12345";
+        QTest::newRow("time-out letters") << 1007 << "4x5y"
+                                          << "45";
+        QTest::newRow("time-out long") << 1007 << "1234567"
+                                       << "1234567";
+        QTest::newRow("time-out point") << 1007 << "2.5"
+                                        << "25";
     }
     void editsAcceptOnlyDigits() {
         QFETCH(int, id);
@@ -425,7 +461,8 @@ private slots:
             for (QLineEdit* pEdit : edits) {
                 Sheet s(core);
                 s.Type(page, pEdit->objectName().toInt(), "7");
-                QVERIFY2(s.Button(COptions::kApplyId)->isEnabled(), qPrintable(pEdit->objectName()));
+                QVERIFY2(s.Button(COptions::kApplyId)->isEnabled(),
+                         qPrintable(pEdit->objectName()));
                 ++nControls;
             }
             for (QCheckBox* pBox : boxes) {
@@ -513,25 +550,31 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QVariant>("stored");
         const QByteArray data1 = QByteArray("\0\3\0\1", 4);
-        QTest::newRow("allow list refuses")
-            << QStringList{"click:2:1005", "type:2:1006:10.9.8.7"} << MakeRequest(1, "a.txt", "octet")
-            << kServiceRefused << "Allow1" << QVariant("10.9.8.7");
-        QTest::newRow("allow list admits")
-            << QStringList{"click:2:1005", "type:2:1010:127.0.*.*"} << MakeRequest(1, "a.txt", "octet")
-            << data1 + "in out" << "Allow5" << QVariant("127.0.*.*");
+        QTest::newRow("allow list refuses") << QStringList{"click:2:1005", "type:2:1006:10.9.8.7"}
+                                            << MakeRequest(1, "a.txt", "octet") << kServiceRefused
+                                            << "Allow1" << QVariant("10.9.8.7");
+        QTest::newRow("allow list admits") << QStringList{"click:2:1005", "type:2:1010:127.0.*.*"}
+                                           << MakeRequest(1, "a.txt", "octet") << data1 + "in out"
+                                           << "Allow5" << QVariant("127.0.*.*");
         QTest::newRow("deny list refuses")
-            << QStringList{"click:3:1005", "type:3:1006:127.*.*.*"} << MakeRequest(1, "a.txt", "octet")
-            << kServiceRefused << "bDeny" << QVariant(1);
-        QTest::newRow("outbound folder") << QStringList{"type:1:1002:OTHER"} << MakeRequest(1, "a.txt", "octet")
-                                         << data1 + "in other" << "OutPath" << QVariant("OTHER/");
-        QTest::newRow("forced file")
-            << QStringList{"click:1:1004", "type:1:1003:forced.txt"} << MakeRequest(1, "a.txt", "octet")
-            << data1 + "forced" << "ForceFile" << QVariant("forced.txt");
+            << QStringList{"click:3:1005", "type:3:1006:127.*.*.*"}
+            << MakeRequest(1, "a.txt", "octet") << kServiceRefused << "bDeny" << QVariant(1);
+        QTest::newRow("outbound folder") << QStringList{"type:1:1002:OTHER"}
+                                         << MakeRequest(1, "a.txt", "octet") << data1 + "in other"
+                                         << "OutPath" << QVariant("OTHER/");
+        QTest::newRow("forced file") << QStringList{"click:1:1004", "type:1:1003:forced.txt"}
+                                     << MakeRequest(1, "a.txt", "octet") << data1 + "forced"
+                                     << "ForceFile" << QVariant("forced.txt");
         QTest::newRow("tsize no longer honoured")
-            << QStringList{"click:4:1037"} << MakeRequest(1, "a.txt", "octet", {"tsize", "0"}) << data1 + "in out"
+            << QStringList{"click:4:1037"} << MakeRequest(1, "a.txt", "octet", {"tsize", "0"})
+            << data1 + "in out"
             << "bDelete" << QVariant(10);
-        QTest::newRow("tsize honoured") << QStringList{} << MakeRequest(1, "a.txt", "octet", {"tsize", "0"})
-                                        << QByteArray("\0\6tsize\0" "6\0", 10) << "bDelete" << QVariant(14);
+        QTest::newRow("tsize honoured")
+            << QStringList{} << MakeRequest(1, "a.txt", "octet", {"tsize", "0"})
+            << QByteArray("\0\6tsize\0"
+                          "6\0",
+                          10)
+            << "bDelete" << QVariant(14);
     }
     void settingsReachTheNextRequestAndTheFile() {
         QFETCH(QStringList, actions);

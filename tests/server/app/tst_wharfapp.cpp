@@ -100,14 +100,15 @@ private slots:
                  QString("For Help, press F1 For the meaning of life, press Fz"));
         UdpPeer client;
         client.SendTo(setup.nPort, MakeRequest(1, "missing.bin", "octet"));
-        QCOMPARE(client.Receive(), std::optional<QByteArray>(QByteArray("\0\5\0\1File not found\0", 19)));
+        QCOMPARE(client.Receive(),
+                 std::optional<QByteArray>(QByteArray("\0\5\0\1File not found\0", 19)));
     }
 
     void startUpFailures_data() {
         QTest::addColumn<bool>("sockets");
         QTest::addColumn<QStringList>("messages");
-        QTest::newRow("socket layer") << false
-                                      << QStringList("Windows sockets initialization failed.");
+        QTest::newRow("socket layer")
+            << false << QStringList("Windows sockets initialization failed.");
         QTest::newRow("listening port taken")
             << true
             << QStringList{"Unable to Create listening port",
@@ -324,8 +325,9 @@ private slots:
         for (QLabel* pLabel : pDialog->findChildren<QLabel*>())
             texts << pLabel->text();
         QCOMPARE(texts.size(), portChange ? 3 : 2);
-        QVERIFY(texts[0].startsWith("The server is currently busy, if you press the 'Drop Clients' "
-                                    "button now all existing connections will be dropped and the "));
+        QVERIFY(
+            texts[0].startsWith("The server is currently busy, if you press the 'Drop Clients' "
+                                "button now all existing connections will be dropped and the "));
         QPushButton* pButton = nullptr;
         for (QPushButton* p : pDialog->findChildren<QPushButton*>())
             if (p->text() == button)
@@ -435,10 +437,13 @@ private slots:
         for (QLabel* pLabel : dialog.findChildren<QLabel*>())
             texts << pLabel->text();
         QVERIFY(texts.contains("Server I.P. Address"));
-        QVERIFY(texts.contains("It should be noted that specifying an unusable address will prevent "
-                               "the " + who + " from operating, you must specify an address that "
-                               "your system recognises, simply entering any number that comes to "
-                               "mind does not usually work !"));
+        QVERIFY(
+            texts.contains("It should be noted that specifying an unusable address will prevent "
+                           "the " +
+                           who +
+                           " from operating, you must specify an address that "
+                           "your system recognises, simply entering any number that comes to "
+                           "mind does not usually work !"));
         QTest::keyClicks(dialog.findChild<QLineEdit*>("1006"), "10.0.0.7");
         dialog.accept();
         QCOMPARE(dialog.m_strAddress, QString("10.0.0.7"));

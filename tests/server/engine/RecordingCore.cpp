@@ -5,7 +5,7 @@ void RecordingCore::NotifyView(int nType, int nSlot) {
     if (nMessage == WM_SLOT_IDLE)
         notes << Note{nMessage, nSlot, {}, {}, 0, 0};
     else
-        notes << Note{nMessage,        nSlot,           m_strReportText,
+        notes << Note{nMessage,         nSlot,           m_strReportText,
                       m_strReportCount, m_bReportBinary, m_bReportSending};
 }
 

@@ -56,15 +56,23 @@ QStringList ClientCommand(const QString& client, bool bGet, const QString& mode,
                     : QStringList{"curl", "-sS", "--tftp-blksize", size, "-T", local, url};
     }
     if (client == "tftp-hpa")
-        return {"tftp", "-m", mode, "127.0.0.1", port, "-c", bGet ? "get" : "put",
-                bGet ? remote : local, bGet ? local : remote};
+        return {"tftp",
+                "-m",
+                mode,
+                "127.0.0.1",
+                port,
+                "-c",
+                bGet ? "get" : "put",
+                bGet ? remote : local,
+                bGet ? local : remote};
     if (client == "atftp") {
-        QStringList command{"atftp", "--option", "blksize " + size, "--option", "timeout 5",
-                            "--option", "mode " + mode};
+        QStringList command{"atftp",     "--option", "blksize " + size, "--option",
+                            "timeout 5", "--option", "mode " + mode};
         if (bGet)
-            command << "--option" << "tsize 0";
-        return command + QStringList{bGet ? "-g" : "-p", "-r", remote, "-l", local, "127.0.0.1",
-                                     port};
+            command << "--option"
+                    << "tsize 0";
+        return command +
+               QStringList{bGet ? "-g" : "-p", "-r", remote, "-l", local, "127.0.0.1", port};
     }
     QStringList command{"busybox", "tftp", bGet ? "-g" : "-p", "-r", remote, "-l", local};
     if (nBlksize != 512)
@@ -79,7 +87,8 @@ private slots:
     void initTestCase() {
         for (const char* tool : {"curl", "tftp", "atftp", "busybox"})
             if (QStandardPaths::findExecutable(tool).isEmpty())
-                QFAIL(qPrintable(QString("%1 is not installed (tools/test.sh installs it)").arg(tool)));
+                QFAIL(qPrintable(
+                    QString("%1 is not installed (tools/test.sh installs it)").arg(tool)));
     }
 
     void transfer_data() {
@@ -130,9 +139,10 @@ private slots:
             file.write(content);
         }
         QString output;
-        QVERIFY2(RunClient(ClientCommand(client, get, mode, blksize, server.nPort, "remote.bin", local),
-                           60000, &output),
-                 qPrintable(output));
+        QVERIFY2(
+            RunClient(ClientCommand(client, get, mode, blksize, server.nPort, "remote.bin", local),
+                      60000, &output),
+            qPrintable(output));
         QByteArray result;
         if (get) {
             QFile file(local);
@@ -160,8 +170,9 @@ private slots:
         server.WriteOut("huge.bin", content);
         const QString local = clientDir.path() + "/huge.bin";
         QString output;
-        QVERIFY2(RunClient(ClientCommand("tftp-hpa", true, "octet", 512, server.nPort, "huge.bin", local),
-                           120000, &output),
+        QVERIFY2(RunClient(
+                     ClientCommand("tftp-hpa", true, "octet", 512, server.nPort, "huge.bin", local),
+                     120000, &output),
                  qPrintable(output));
         QFile file(local);
         QVERIFY(file.open(QIODevice::ReadOnly));

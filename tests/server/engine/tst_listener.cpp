@@ -105,7 +105,9 @@ private slots:
         QTest::newRow("ack") << QByteArray("\0\4\0\0", 4);
         QTest::newRow("data") << QByteArray("\0\3\0\1abc", 7);
         QTest::newRow("error") << QByteArray("\0\5\0\0oops\0", 9);
-        QTest::newRow("oack") << QByteArray("\0\6tsize\0" "0\0", 10);
+        QTest::newRow("oack") << QByteArray("\0\6tsize\0"
+                                            "0\0",
+                                            10);
         QTest::newRow("opcode 0") << QByteArray("\0\0x\0octet\0", 10);
         QTest::newRow("opcode 257") << QByteArray("\1\1x\0octet\0", 10);
         QTest::newRow("101-byte read request") << Rrq(QByteArray(92, 'n'));
@@ -177,12 +179,12 @@ private slots:
         for (const auto& note : server.core.notes)
             seen << qMakePair(note.nMessage, note.nSlot);
         QCOMPARE(seen, (QList<QPair<int, int>>{{WM_SLOT_CLIENT, 1},
-                                                {WM_SLOT_CLIENT, 2},
-                                                {WM_SLOT_CLIENT, 3},
-                                                {WM_SLOT_IDLE, 2},
-                                                {WM_SLOT_CLIENT, 2},
-                                                {WM_SLOT_CLIENT, 4},
-                                                {WM_SLOT_CLIENT, 5}}));
+                                               {WM_SLOT_CLIENT, 2},
+                                               {WM_SLOT_CLIENT, 3},
+                                               {WM_SLOT_IDLE, 2},
+                                               {WM_SLOT_CLIENT, 2},
+                                               {WM_SLOT_CLIENT, 4},
+                                               {WM_SLOT_CLIENT, 5}}));
     }
 
     void releaseResetsTheSlot() {
@@ -220,11 +222,9 @@ private slots:
             << 1 << "127.0.0.1" << 0 << "" << QByteArray("\0\4\0\0", 4) << none << 0;
         QTest::newRow("deny wins over allow")
             << 1 << "*.*.*.*" << 1 << "127.0.0.1" << Rrq() << kServiceRefused << 0;
-        QTest::newRow("empty deny list refuses nobody")
-            << 0 << "" << 1 << "" << Rrq() << none << 1;
+        QTest::newRow("empty deny list refuses nobody") << 0 << "" << 1 << "" << Rrq() << none << 1;
         QTest::newRow("allow flag 2 is off") << 2 << "" << 0 << "" << Rrq() << none << 1;
-        QTest::newRow("deny flag 2 is off")
-            << 0 << "" << 2 << "127.0.0.1" << Rrq() << none << 1;
+        QTest::newRow("deny flag 2 is off") << 0 << "" << 2 << "127.0.0.1" << Rrq() << none << 1;
         QTest::newRow("other address allowed only")
             << 1 << "127.0.0.2" << 0 << "" << Rrq() << kServiceRefused << 0;
     }

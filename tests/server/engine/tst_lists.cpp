@@ -25,24 +25,36 @@ private slots:
         QTest::newRow("spaces around") << a << "  192.168.0.20  " << true;
         QTest::newRow("fifth field ignored") << a << "192.168.0.20.7" << true;
         QTest::newRow("two wildcards") << a << "192.168.*.*" << true;
-        QTest::newRow("two wildcards, other subnet") << "192.168.77.3" << "192.168.*.*" << true;
-        QTest::newRow("two wildcards, other network") << "192.169.0.20" << "192.168.*.*" << false;
-        QTest::newRow("2* is a whole-field wildcard") << "192.168.0.7" << "192.168.0.2*" << true;
+        QTest::newRow("two wildcards, other subnet") << "192.168.77.3"
+                                                     << "192.168.*.*" << true;
+        QTest::newRow("two wildcards, other network") << "192.169.0.20"
+                                                      << "192.168.*.*" << false;
+        QTest::newRow("2* is a whole-field wildcard") << "192.168.0.7"
+                                                      << "192.168.0.2*" << true;
         QTest::newRow("digits before * dropped") << a << "192.168.0.2*" << true;
-        QTest::newRow("all wildcards") << "8.8.4.4" << "*.*.*.*" << true;
-        QTest::newRow("10.* is 10.any.0.0") << "10.5.0.0" << "10.*" << true;
-        QTest::newRow("10.* misses 10.1.2.3") << "10.1.2.3" << "10.*" << false;
-        QTest::newRow("* alone is any.0.0.0") << "7.0.0.0" << "*" << true;
+        QTest::newRow("all wildcards") << "8.8.4.4"
+                                       << "*.*.*.*" << true;
+        QTest::newRow("10.* is 10.any.0.0") << "10.5.0.0"
+                                            << "10.*" << true;
+        QTest::newRow("10.* misses 10.1.2.3") << "10.1.2.3"
+                                              << "10.*" << false;
+        QTest::newRow("* alone is any.0.0.0") << "7.0.0.0"
+                                              << "*" << true;
         QTest::newRow("* alone misses others") << a << "*" << false;
-        QTest::newRow("short pattern is zero-filled") << "192.168.0.0" << "192.168" << true;
+        QTest::newRow("short pattern is zero-filled") << "192.168.0.0"
+                                                      << "192.168" << true;
         QTest::newRow("short pattern misses") << a << "192.168" << false;
         QTest::newRow("300 matches nothing") << a << "192.168.0.300" << false;
-        QTest::newRow("no ranges: 1-9 is 19") << "192.168.19.4" << "192.168.1-9.*" << true;
-        QTest::newRow("no ranges: 5 not in 1-9") << "192.168.5.4" << "192.168.1-9.*" << false;
+        QTest::newRow("no ranges: 1-9 is 19") << "192.168.19.4"
+                                              << "192.168.1-9.*" << true;
+        QTest::newRow("no ranges: 5 not in 1-9") << "192.168.5.4"
+                                                 << "192.168.1-9.*" << false;
         QTest::newRow("empty") << a << "" << false;
-        QTest::newRow("empty field is 0") << "192.0.0.20" << "192..0.20" << true;
+        QTest::newRow("empty field is 0") << "192.0.0.20"
+                                          << "192..0.20" << true;
         QTest::newRow("letters ignored") << a << "ip192.168.0.20" << true;
-        QTest::newRow("overlong field never wraps") << "0.0.0.0" << "4294967296.0.0.0" << false;
+        QTest::newRow("overlong field never wraps") << "0.0.0.0"
+                                                    << "4294967296.0.0.0" << false;
     }
     void matchPattern() {
         QFETCH(QString, address);

@@ -19,7 +19,9 @@ QByteArray Pattern(int nSize) {
 struct Reader {
     RawClient client;
     std::optional<QByteArray> first;
-    Reader(uint16_t nPort) : client(nPort) { first = client.Request(MakeRequest(1, "f.bin", "octet")); }
+    Reader(uint16_t nPort) : client(nPort) {
+        first = client.Request(MakeRequest(1, "f.bin", "octet"));
+    }
     // Acknowledges every block to the end of the file.
     void Finish() {
         unsigned n = 1;
@@ -97,7 +99,7 @@ private slots:
         QVERIFY(server.core.openDialogs.isEmpty());
         QCOMPARE(server.core.nRenewals, 0);
         QVERIFY(Probe(server.nPort)); // admitted at once
-        reader.Finish();               // the running transfer is untouched
+        reader.Finish();              // the running transfer is untouched
         QCOMPARE(server.Session(1)->m_bActive, 0);
     }
 

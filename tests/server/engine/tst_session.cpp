@@ -34,15 +34,14 @@ private slots:
         const QByteArray data1 = Data(1, Pattern(1000).left(512));
         auto row = [](const char* name, int op, const char* mode, QList<QByteArray> options,
                       int tsize, int timeout, QByteArray answer) {
-            QTest::newRow(name) << op << QByteArray(mode) << options << tsize << timeout
-                                << answer;
+            QTest::newRow(name) << op << QByteArray(mode) << options << tsize << timeout << answer;
         };
         row("read, no options: DATA 1 at once", 1, "octet", {}, 1, 1, data1);
         row("read, tsize: OACK with the size", 1, "octet", {"tsize", "0"}, 1, 1,
             Oack({"tsize", "1000"}));
         row("read, tsize refused: DATA 1", 1, "octet", {"tsize", "0"}, 0, 1, data1);
-        row("read, blksize then refused tsize", 1, "octet", {"blksize", "1024", "tsize", "0"}, 0,
-            1, Oack({"blksize", "1024"}));
+        row("read, blksize then refused tsize", 1, "octet", {"blksize", "1024", "tsize", "0"}, 0, 1,
+            Oack({"blksize", "1024"}));
         row("read, entries in fixed order", 1, "octet",
             {"blksize", "1024", "timeout", "5", "tsize", "0"}, 1, 1,
             Oack({"tsize", "1000", "timeout", "5", "blksize", "1024"}));
@@ -57,8 +56,7 @@ private slots:
             Oack({"blksize", "65464"}));
         row("read, blksize 7 ignored", 1, "octet", {"blksize", "7"}, 1, 1, data1);
         row("read, blksize 0 ignored", 1, "octet", {"blksize", "0"}, 1, 1, data1);
-        row("read, blksize 8 accepted", 1, "octet", {"blksize", "8"}, 1, 1,
-            Oack({"blksize", "8"}));
+        row("read, blksize 8 accepted", 1, "octet", {"blksize", "8"}, 1, 1, Oack({"blksize", "8"}));
         row("read, timeout refused", 1, "octet", {"timeout", "5"}, 1, 0, data1);
         row("write, no options: ACK 0", 2, "octet", {}, 1, 1, Ack(0));
         row("write, only tsize: ACK 0", 2, "octet", {"tsize", "1000"}, 1, 1, Ack(0));
@@ -108,8 +106,7 @@ private slots:
                 << op << QByteArray("sub/../../secret") << kError2;
             QTest::addRow("%s ..\\secret", kind) << op << QByteArray("..\\secret") << kError2;
             QTest::addRow("%s absolute", kind) << op << QByteArray("/tmp/secret") << kError2;
-            QTest::addRow("%s backslash absolute", kind)
-                << op << QByteArray("\\secret") << kError2;
+            QTest::addRow("%s backslash absolute", kind) << op << QByteArray("\\secret") << kError2;
             QTest::addRow("%s sub/..", kind) << op << QByteArray("sub/..") << kError2;
         }
     }
@@ -201,7 +198,8 @@ private slots:
         const auto& notes = server.core.notes;
         QCOMPARE(notes.size(), 3);
         QCOMPARE(notes[0], (RecordingCore::Note{WM_SLOT_CLIENT, 1, "127.0.0.1", {}, 0, 0}));
-        QCOMPARE(notes[1], (RecordingCore::Note{WM_SLOT_DETAILS, 1, server.outDir + "f.bin", {}, 1, 1}));
+        QCOMPARE(notes[1],
+                 (RecordingCore::Note{WM_SLOT_DETAILS, 1, server.outDir + "f.bin", {}, 1, 1}));
         QCOMPARE(notes[2].nMessage, WM_SLOT_PROGRESS);
         QCOMPARE(notes[2].strText, QString("51"));
         QCOMPARE(notes[2].strCount, QString("2000/1024"));
@@ -244,10 +242,12 @@ private slots:
         QCOMPARE(client.Request(MakeRequest(1, "f.bin", "octet", {"tsize", "0"})),
                  std::optional<QByteArray>(Oack({"tsize", "600"})));
         QCOMPARE(client.Exchange(Ack(1), 200), std::nullopt);
-        QCOMPARE(client.Exchange(Ack(0)), std::optional<QByteArray>(Data(1, Pattern(600).left(512))));
+        QCOMPARE(client.Exchange(Ack(0)),
+                 std::optional<QByteArray>(Data(1, Pattern(600).left(512))));
         // A repeated ACK 0 now is stale: block 1 is not sent again.
         QCOMPARE(client.Exchange(Ack(0), 200), std::nullopt);
-        QCOMPARE(client.Exchange(Ack(1)), std::optional<QByteArray>(Data(2, Pattern(600).mid(512))));
+        QCOMPARE(client.Exchange(Ack(1)),
+                 std::optional<QByteArray>(Data(2, Pattern(600).mid(512))));
     }
 
     void blockNumbersWrapAfter65535() {
@@ -264,7 +264,8 @@ private slots:
         for (int i = 1; i <= nBlocks; ++i) {
             auto packet = client.Exchange(Ack(nAck));
             QVERIFY2(packet, qPrintable(QString("block %1").arg(i)));
-            unsigned nWire = tftp::GetWord(reinterpret_cast<const uint8_t*>(packet->constData()) + 2);
+            unsigned nWire =
+                tftp::GetWord(reinterpret_cast<const uint8_t*>(packet->constData()) + 2);
             if (i >= 65534)
                 wireNumbers << nWire;
             received += packet->mid(4);
@@ -321,8 +322,9 @@ private slots:
         if (blksize != 512)
             options = {"blksize", QByteArray::number(blksize)};
         auto first = client.Request(MakeRequest(2, "up.bin", "octet", options));
-        QCOMPARE(first, std::optional<QByteArray>(blksize == 512 ? Ack(0)
-                                                               : Oack({"blksize", QByteArray::number(blksize)})));
+        QCOMPARE(first,
+                 std::optional<QByteArray>(
+                     blksize == 512 ? Ack(0) : Oack({"blksize", QByteArray::number(blksize)})));
         int nBlocks = size / blksize + 1;
         for (int i = 0; i < nBlocks; ++i) {
             QByteArray chunk = content.mid(i * blksize, blksize);
@@ -410,7 +412,8 @@ private slots:
     void endedSessionIgnoresDatagrams() {
         ServerFixture server;
         RawClient client(server.nPort);
-        QCOMPARE(client.Request(MakeRequest(1, "missing", "octet")), std::optional<QByteArray>(kError1));
+        QCOMPARE(client.Request(MakeRequest(1, "missing", "octet")),
+                 std::optional<QByteArray>(kError1));
         QCOMPARE(client.Exchange(Ack(1), 200), std::nullopt);
         QCOMPARE(client.Exchange(ErrorPacket(0, "x"), 200), std::nullopt);
     }

@@ -22,10 +22,10 @@ struct SweptServer : ServerFixture {
         pListener->SweepSessions();
     }
     int Count(int nMessage, int nSlot = 1) const {
-        return static_cast<int>(std::count_if(core.notes.begin(), core.notes.end(),
-                                              [&](const RecordingCore::Note& n) {
-                                                  return n.nMessage == nMessage && n.nSlot == nSlot;
-                                              }));
+        return static_cast<int>(
+            std::count_if(core.notes.begin(), core.notes.end(), [&](const RecordingCore::Note& n) {
+                return n.nMessage == nMessage && n.nSlot == nSlot;
+            }));
     }
 };
 } // namespace
@@ -37,13 +37,20 @@ private slots:
         QTest::addColumn<QString>("setting");
         QTest::addColumn<QString>("after");
         QTest::addColumn<int>("seconds");
-        QTest::newRow("10 becomes 30") << "10" << "30" << 30;
-        QTest::newRow("30 stays") << "30" << "30" << 30;
-        QTest::newRow("7200 stays") << "7200" << "7200" << 7200;
-        QTest::newRow("7201 becomes 30") << "7201" << "30" << 30;
-        QTest::newRow("45s counts as 45") << "45s" << "45s" << 45;
-        QTest::newRow("empty becomes 30") << "" << "30" << 30;
-        QTest::newRow("letters become 30") << "abc" << "30" << 30;
+        QTest::newRow("10 becomes 30") << "10"
+                                       << "30" << 30;
+        QTest::newRow("30 stays") << "30"
+                                  << "30" << 30;
+        QTest::newRow("7200 stays") << "7200"
+                                    << "7200" << 7200;
+        QTest::newRow("7201 becomes 30") << "7201"
+                                         << "30" << 30;
+        QTest::newRow("45s counts as 45") << "45s"
+                                          << "45s" << 45;
+        QTest::newRow("empty becomes 30") << ""
+                                          << "30" << 30;
+        QTest::newRow("letters become 30") << "abc"
+                                           << "30" << 30;
     }
     void timeoutSetting() {
         QFETCH(QString, setting);
@@ -117,7 +124,8 @@ private slots:
     void silentWriterGivenUpAtOnce() {
         SweptServer server;
         RawClient client(server.nPort);
-        QCOMPARE(client.Request(MakeRequest(2, "up.bin", "octet")), std::optional<QByteArray>(Ack(0)));
+        QCOMPARE(client.Request(MakeRequest(2, "up.bin", "octet")),
+                 std::optional<QByteArray>(Ack(0)));
         QCOMPARE(client.Exchange(Data(1, Pattern(512))), std::optional<QByteArray>(Ack(1)));
         server.SweepAt(kStart + 31);
         QCOMPARE(server.Session(), nullptr);
@@ -157,7 +165,8 @@ private slots:
         QCOMPARE(oack, std::optional<QByteArray>(Oack({"tsize", "700"})));
         server.SweepAt(kStart + 31);
         QCOMPARE(client.Next(), oack);
-        QCOMPARE(client.Exchange(Ack(0)), std::optional<QByteArray>(Data(1, Pattern(700).left(512))));
+        QCOMPARE(client.Exchange(Ack(0)),
+                 std::optional<QByteArray>(Data(1, Pattern(700).left(512))));
     }
 
     void lastBlockSentAgain() {
