@@ -340,6 +340,18 @@ private slots:
         QCOMPARE(last.strCount, QString::number(size));
     }
 
+    void fullDiskIsReportedNotAcknowledged() {
+        ServerFixture server;
+        server.core.m_strInPath = "/dev/"; // "full" there refuses every byte
+        RawClient client(server.nPort);
+        QCOMPARE(client.Request(MakeRequest(2, "full", "octet")), std::optional<QByteArray>(Ack(0)));
+        // The short last block sits in the file's buffer until it is flushed:
+        // the transfer must not be acknowledged as complete.
+        QCOMPARE(client.Exchange(Data(1, Pattern(100))),
+                 std::optional<QByteArray>(QByteArray("\0\5\0\3Disk full\0", 14)));
+        QCOMPARE(server.Session()->m_bActive, 0);
+    }
+
     void strangerGetsUnknownTransferId_data() {
         QTest::addColumn<int>("opcode");
         QTest::newRow("read") << 1;
