@@ -12,6 +12,10 @@ CAsyncSocket::BufferSizeHook& bufferHook() {
     static CAsyncSocket::BufferSizeHook hook;
     return hook;
 }
+CAsyncSocket::SelectHook& selectHook() {
+    static CAsyncSocket::SelectHook hook;
+    return hook;
+}
 } // namespace
 
 CAsyncSocket::CAsyncSocket() = default;
@@ -57,6 +61,10 @@ bool CAsyncSocket::Create(unsigned nSocketPort, int nSocketType, long lEvent,
 bool CAsyncSocket::AsyncSelect(long lEvent) {
     if (m_hSocket == INVALID_SOCKET) {
         errno = EBADF;
+        return false;
+    }
+    if (selectHook() && !selectHook()(this, lEvent)) {
+        errno = ENOBUFS;
         return false;
     }
     m_lEvent = lEvent;
@@ -177,6 +185,15 @@ bool CAsyncSocket::GetSockOpt(int nOptionName, void* lpOptionValue, socklen_t* l
         *static_cast<int*>(lpOptionValue) = nHooked;
         return true;
     }
+    if (bufferHook() && nAsked == 0) {
+        int nDefault = 0;
+        if (!bufferHook()(nOptionName, 0, &nDefault)) {
+            errno = ENOBUFS;
+            return false;
+        }
+        *static_cast<int*>(lpOptionValue) = nDefault;
+        return true;
+    }
     int nKernel = 0;
     socklen_t len = sizeof nKernel;
     if (::getsockopt(m_hSocket, nLevel, nOptionName, &nKernel, &len) != 0)
@@ -209,6 +226,10 @@ int CAsyncSocket::GetLastError() {
 
 void CAsyncSocket::SetBufferSizeHook(BufferSizeHook hook) {
     bufferHook() = std::move(hook);
+}
+
+void CAsyncSocket::SetSelectHook(SelectHook hook) {
+    selectHook() = std::move(hook);
 }
 
 QString DottedAddress(const sockaddr_in& addr) {

@@ -41,7 +41,8 @@ public:
 
     // One datagram and its sender. A datagram larger than nBufLen is consumed
     // and reported as SOCKET_ERROR (EMSGSIZE), never delivered cut short; the
-    // sender's address is still filled in.
+    // sender's address is still filled in, and the buffer holds the
+    // datagram's first nBufLen bytes (enough to tell what kind it was).
     int ReceiveFrom(void* lpBuf, int nBufLen, sockaddr* lpSockAddr, socklen_t* lpSockAddrLen,
                     int nFlags = 0);
     int SendTo(const void* lpBuf, int nBufLen, const sockaddr* lpSockAddr, socklen_t nSockAddrLen,
@@ -70,9 +71,15 @@ public:
 
     // Test seam for socket buffer sizes: when set, it decides what a
     // SO_SNDBUF/SO_RCVBUF request is granted. Return false to make the
-    // set fail; otherwise store the granted size in *pGranted.
+    // set fail; otherwise store the granted size in *pGranted. Reading a
+    // size that was never set asks the hook with nRequested 0 for the
+    // system's default.
     using BufferSizeHook = std::function<bool(int nOptionName, int nRequested, int* pGranted)>;
     static void SetBufferSizeHook(BufferSizeHook hook);
+
+    // Test seam: when set and returning false, AsyncSelect fails.
+    using SelectHook = std::function<bool(const CAsyncSocket* pSocket, long lEvent)>;
+    static void SetSelectHook(SelectHook hook);
 
     int m_hSocket = INVALID_SOCKET;
 

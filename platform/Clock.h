@@ -22,3 +22,9 @@ public:
 private:
     time_t m_time = 0;
 };
+
+// Milliseconds on a steady clock (it never jumps with the wall clock), for
+// intervals shorter than a second. Tests fix it and step it by hand.
+unsigned long long GetTickCount();
+void SetTestTickCount(std::optional<unsigned long long> nTicks);
+void AdvanceTestTickCount(unsigned long long nMilliseconds);

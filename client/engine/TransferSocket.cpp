@@ -131,12 +131,22 @@ int CTransferSocket::SetupBuffers(int bSending) {
     int nOption = bSending ? SO_SNDBUF : SO_RCVBUF;
     int nInForce = 0;
     socklen_t nLength = sizeof nInForce;
+    if (!GetSockOpt(nOption, &nInForce, &nLength)) {
+        Message("Block size settings not valid for sockets");
+        return 0;
+    }
+    // A socket buffer is only ever raised: the system's default is usually
+    // far larger than one block, and a buffer cut to one datagram loses the
+    // real block whenever a duplicate or a stray datagram arrives first.
+    if (nInForce >= nSize)
+        return 1;
+    nLength = sizeof nInForce;
     if (!SetSockOpt(nOption, &nSize, sizeof nSize) || !GetSockOpt(nOption, &nInForce, &nLength) ||
         nInForce - tftp::kBufferSlack < tftp::kMinBlockSize) {
         Message("Block size settings not valid for sockets");
         return 0;
     }
-    if (nInForce == nSize)
+    if (nInForce >= nSize)
         return 1;
     m_nBlockSize = nInForce - tftp::kBufferSlack;
     if (!ResizeBuffer(nInForce)) {

@@ -1,11 +1,14 @@
 #include "ClientSession.h"
 
 #include "Clock.h"
+#include "ListenSocket.h"
 #include "MessageBox.h"
 #include "Tftp.h"
 #include "WharfCore.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <algorithm>
@@ -16,10 +19,18 @@
 using namespace tftp;
 
 namespace {
-// Room for the request copy and for an OACK with all three entries, however
-// small the block size.
-constexpr int kMinBuffer = 128;
-constexpr int kOptionScanLimit = 90;
+// Room for the request copy, for an OACK with all three entries and for any
+// datagram of the default size, however small the block size: a short ERROR
+// from the client must never count as oversized.
+constexpr int kMinBuffer = kDefaultBlockSize + kBufferSlack;
+// The option scan stops this far before the end of the request buffer.
+constexpr int kOptionScanLimit = CClientSession::kRequestSize - 10;
+// The client's time-out option is honoured only within RFC 2349's range.
+constexpr unsigned long kMinOptionTimeout = 1;
+constexpr unsigned long kMaxOptionTimeout = 255;
+// A repeated ACK for the block before the one in flight means that block was
+// lost, once it has been out this long; sooner, it is only a late duplicate.
+constexpr unsigned long long kRepeatAfterMs = 1000;
 
 int BufferSizeFor(int nBlockSize) {
     return std::max(nBlockSize + kBufferSlack, kMinBuffer);
@@ -46,6 +57,31 @@ bool LeavesDirectory(const QByteArray& name) {
     return std::any_of(parts.begin(), parts.end(), [](const QByteArray& p) { return p == ".."; });
 }
 
+namespace {
+// The path with every link and "." resolved, or empty when some part of it
+// does not exist.
+QByteArray ResolvedPath(const QByteArray& path) {
+    char* pResolved = ::realpath(path.isEmpty() ? "." : path.constData(), nullptr);
+    if (!pResolved)
+        return {};
+    QByteArray resolved(pResolved);
+    std::free(pResolved);
+    return resolved;
+}
+
+bool LiesInside(const QByteArray& resolved, const QByteArray& root) {
+    if (resolved == root)
+        return true;
+    return resolved.startsWith(root.endsWith('/') ? root : root + '/');
+}
+
+// Opens without waiting for a FIFO's other end; a regular file is then made
+// blocking again for plain reads and writes.
+int OpenNonBlocking(const QByteArray& path, int nFlags) {
+    return ::open(path.constData(), nFlags | O_NONBLOCK | O_CLOEXEC, 0666);
+}
+} // namespace
+
 CClientSession::CClientSession() : m_pBuffer(BufferSizeFor(kDefaultBlockSize), 0) {}
 
 CClientSession::~CClientSession() {
@@ -54,8 +90,10 @@ CClientSession::~CClientSession() {
     Close();
 }
 
-void CClientSession::Attach(int nSlot, const sockaddr_in& peer, const QString& strLocalAddress,
-                            const uint8_t* pRequest, int nRequestSize) {
+void CClientSession::Attach(CListenSocket* pOwner, int nSlot, const sockaddr_in& peer,
+                            const QString& strLocalAddress, const uint8_t* pRequest,
+                            int nRequestSize) {
+    m_pOwner = pOwner;
     m_nSlot = nSlot;
     m_peerAddr = peer;
     m_strLocalAddress = strLocalAddress;
@@ -69,6 +107,11 @@ void CClientSession::CloseFile() {
         std::fclose(m_pFile);
         m_pFile = nullptr;
     }
+}
+
+void CClientSession::EndQuietly() {
+    CloseFile();
+    m_bActive = 0;
 }
 
 bool CClientSession::ResizeBuffer(int nSize) {
@@ -90,15 +133,21 @@ void CClientSession::ParseRequest() {
         m_bActive = 0;
         return;
     }
-    if (!AsyncSelect(FD_READ))
+    if (!AsyncSelect(FD_READ)) {
+        // Deaf to the client, the session can only end. It ends before the
+        // message: the message's own event loop may run a sweep that deletes
+        // this session, so nothing of it is touched afterwards.
+        m_bActive = 0;
         AfxMessageBox("Error preparing local client function", MB_OK);
+        return;
+    }
     m_tLastActivity = CTime::GetCurrentTime().GetTime();
 
     int nPos = 2;
     const QByteArray name = Field(m_abRequest, nPos);
     const bool bForced = bRead && pCore->m_bForce == 1;
-    m_strPath = QFile::encodeName(strDirectory) +
-                (bForced ? QFile::encodeName(pCore->m_strForceFile) : name);
+    const QByteArray directory = QFile::encodeName(strDirectory);
+    m_strPath = directory + (bForced ? QFile::encodeName(pCore->m_strForceFile) : name);
 
     const QByteArray mode = Field(m_abRequest, nPos);
     int nOpenMode = 0;
@@ -131,10 +180,14 @@ void CClientSession::ParseRequest() {
                 bAcknowledge = true;
             }
         } else if (SameNoCase(option.constData(), kOptTimeout)) {
-            m_nTimeout = static_cast<int>(nValue);
-            if (pCore->m_bAllowTimeout) {
-                bTimeout = true;
-                bAcknowledge = true;
+            // Outside 1 to 255 seconds the option counts as absent: a huge
+            // value would let a silent client hold its slot for hours.
+            if (nValue >= kMinOptionTimeout && nValue <= kMaxOptionTimeout) {
+                m_nTimeout = static_cast<int>(nValue);
+                if (pCore->m_bAllowTimeout) {
+                    bTimeout = true;
+                    bAcknowledge = true;
+                }
             }
         } else if (SameNoCase(option.constData(), kOptBlksize)) {
             // Block sizes outside 8..65464 (RFC 2348) are not negotiable:
@@ -158,17 +211,8 @@ void CClientSession::ParseRequest() {
         SendError(2);
         return;
     }
-    m_pFile = std::fopen(m_strPath.constData(), kOpenModes[nOpenMode]);
-    if (m_pFile && bRead) {
-        // Only plain files are served; a folder or a device reads as not found.
-        struct stat info {};
-        if (fstat(fileno(m_pFile), &info) != 0 || !S_ISREG(info.st_mode))
-            CloseFile();
-        else
-            m_nTotal = static_cast<uint64_t>(info.st_size);
-    }
-    if (!m_pFile) {
-        SendError(m_nOpcode);
+    if (int nError = OpenLocalFile(bRead, directory, bForced, nOpenMode)) {
+        SendError(nError);
         return;
     }
 
@@ -194,40 +238,125 @@ void CClientSession::ParseRequest() {
         m_nBlock = 0;
         m_nTotal = 0;
         if (bAcknowledge && (bTimeout || bBlksize)) {
-            SendPacket(buildOack(false));
+            SendFirstAnswer(buildOack(false));
         } else {
             PutWord(m_pBuffer.data(), OP_ACK);
             PutWord(m_pBuffer.data() + 2, 0);
-            SendPacket(4);
+            SendFirstAnswer(4);
         }
         return;
     }
     m_nBlock = 1;
     m_nSent = 0;
     if (bAcknowledge) {
-        int nLength = buildOack(bTsize);
-        m_oack = QByteArray(reinterpret_cast<const char*>(m_pBuffer.data()), nLength);
         m_bOackPending = true;
-        SendPacket(nLength);
+        SendFirstAnswer(buildOack(bTsize));
     } else {
         SendNextBlock();
     }
 }
 
+// Opens m_strPath for the request; 0 on success, else the error code to send.
+// Only regular files are served and stored, opened without ever waiting (a
+// FIFO would block the one thread), and a path that resolves outside its
+// folder through a link is refused unless the administrator named it.
+int CClientSession::OpenLocalFile(bool bRead, const QByteArray& directory, bool bExempt,
+                                  int nOpenMode) {
+    const int nRefused = bRead ? 1 : 2;
+    QByteArray target = m_strPath;
+    int nFlags = bRead ? O_RDONLY : O_WRONLY | O_CREAT;
+    if (!bExempt) {
+        const QByteArray root = ResolvedPath(directory);
+        if (root.isEmpty())
+            return nRefused;
+        if (bRead) {
+            target = ResolvedPath(m_strPath);
+            if (target.isEmpty())
+                return 1;
+        } else {
+            // The file may not exist yet: resolve its folder, then a link in
+            // its place, if there is one.
+            const qsizetype nSlash = m_strPath.lastIndexOf('/');
+            const QByteArray base = nSlash < 0 ? m_strPath : m_strPath.mid(nSlash + 1);
+            const QByteArray folder =
+                ResolvedPath(nSlash < 0 ? QByteArray() : m_strPath.left(nSlash + 1));
+            if (folder.isEmpty() || base.isEmpty() || base == "." || !LiesInside(folder, root))
+                return 2;
+            target = (folder.endsWith('/') ? folder : folder + '/') + base;
+            struct stat link {};
+            if (::lstat(target.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
+                target = ResolvedPath(target);
+                if (target.isEmpty())
+                    return 2; // a dangling link: where it leads is not ours to create
+            }
+        }
+        if (!LiesInside(target, root))
+            return 2;
+        // Resolved already: a link put in its place meanwhile is not followed.
+        nFlags |= O_NOFOLLOW;
+    }
+
+    const int fd = OpenNonBlocking(target, nFlags);
+    if (fd < 0)
+        return nRefused;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return nRefused;
+    }
+    // A file being stored is nobody else's; a file being read may be read by
+    // others but not stored over. Names and links that alias it count alike.
+    if (m_pOwner && m_pOwner->FileInUse(info.st_dev, info.st_ino, !bRead, this)) {
+        ::close(fd);
+        return 2;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    m_pFile = ::fdopen(fd, kOpenModes[nOpenMode]);
+    if (!m_pFile) {
+        ::close(fd);
+        return nRefused;
+    }
+    m_device = info.st_dev;
+    m_inode = info.st_ino;
+    if (bRead)
+        m_nTotal = static_cast<uint64_t>(info.st_size);
+    // A stored file is emptied only when its first block arrives, so a
+    // request repeated after the store ended cannot wipe what was stored.
+    return 0;
+}
+
+void CClientSession::SendFirstAnswer(int nLength) {
+    m_firstAnswer = QByteArray(reinterpret_cast<const char*>(m_pBuffer.data()), nLength);
+    m_nBlockSentTick = GetTickCount();
+    SendPacket(nLength);
+}
+
 bool CClientSession::SetBlockSize(bool bSending) {
     int nSize = m_nBlockSize + kBufferSlack;
     if (!ResizeBuffer(nSize)) {
-        AfxMessageBox("Unable to allocate buffers for transfer", MB_OK);
+        // Ended before the message, whose event loop may delete this session.
         SendError(7);
+        AfxMessageBox("Unable to allocate buffers for transfer", MB_OK);
         return false;
     }
     const int nOption = bSending ? SO_SNDBUF : SO_RCVBUF;
+    int nInForce = 0;
+    socklen_t nLength = sizeof nInForce;
+    if (!GetSockOpt(nOption, &nInForce, &nLength)) {
+        SendError(7);
+        return false;
+    }
+    // A socket buffer is only ever raised: the system's default is usually
+    // far larger than one block, and a buffer cut to one datagram loses the
+    // real block whenever a duplicate or a stray datagram arrives first.
+    if (nInForce >= nSize)
+        return true;
     if (!SetSockOpt(nOption, &nSize, sizeof nSize)) {
         SendError(7);
         return false;
     }
     int nGranted = 0;
-    socklen_t nLength = sizeof nGranted;
+    nLength = sizeof nGranted;
     if (!GetSockOpt(nOption, &nGranted, &nLength)) {
         SendError(7);
         return false;
@@ -241,8 +370,8 @@ bool CClientSession::SetBlockSize(bool bSending) {
     }
     m_nBlockSize = nGranted - kBufferSlack;
     if (!ResizeBuffer(nGranted)) {
-        AfxMessageBox("Unable to allocate buffers for transfer", MB_OK);
         SendError(7);
+        AfxMessageBox("Unable to allocate buffers for transfer", MB_OK);
         return false;
     }
     return true;
@@ -253,16 +382,48 @@ bool CClientSession::IsFromPeer(const sockaddr_in& from) const {
            from.sin_port == m_peerAddr.sin_port;
 }
 
+bool CClientSession::IsSameRequest(const uint8_t* pRequest) const {
+    return std::memcmp(m_abRequest, pRequest, kRequestSize) == 0;
+}
+
+bool CClientSession::AwaitsFirstAnswer() const {
+    if (!m_bActive)
+        return false;
+    if (m_nOpcode == OP_RRQ)
+        return m_bOackPending || m_nBlock == 1;
+    return m_nBlock == 0;
+}
+
+bool CClientSession::ResendFirstAnswer() {
+    if (m_nOpcode == OP_RRQ && !m_bOackPending)
+        return ResendBlock(); // DATA 1
+    if (m_firstAnswer.isEmpty())
+        return false;
+    std::copy(m_firstAnswer.begin(), m_firstAnswer.end(), m_pBuffer.begin());
+    m_nBlockSentTick = GetTickCount();
+    SendPacket(static_cast<int>(m_firstAnswer.size()));
+    return true;
+}
+
+bool CClientSession::HoldsFile(dev_t device, ino_t inode) const {
+    return m_bActive && m_pFile && m_device == device && m_inode == inode;
+}
+
 void CClientSession::OnReceive(int nErrorCode) {
     if (nErrorCode != 0)
         return;
     sockaddr_in from{};
     socklen_t nFromLength = sizeof from;
-    m_nReceived = ReceiveFrom(m_pBuffer.data(), m_nBlockSize + kHeaderSize,
+    // The whole buffer, so that anything up to the default block size is
+    // received and judged, however small the block size in force.
+    m_nReceived = ReceiveFrom(m_pBuffer.data(), static_cast<int>(m_pBuffer.size()),
                               reinterpret_cast<sockaddr*>(&from), &nFromLength);
     if (from.sin_family == AF_INET && !IsFromPeer(from)) {
-        // Another source is not our client: tell it, and change nothing.
-        if (m_nReceived >= 0) {
+        // Another source is not our client: tell it, and change nothing. An
+        // ERROR is never answered, or two sockets could answer each other
+        // for ever.
+        const bool bError = m_nReceived >= 2 && GetWord(m_pBuffer.data()) == OP_ERROR;
+        if (m_nReceived >= 0 && !bError) {
             uint8_t abError[64];
             int nLength = BuildError(abError, ErrorTable::Server, 5);
             SendTo(abError, nLength, reinterpret_cast<const sockaddr*>(&from), sizeof from);
@@ -270,8 +431,14 @@ void CClientSession::OnReceive(int nErrorCode) {
         return;
     }
     m_tLastActivity = CTime::GetCurrentTime().GetTime();
-    if (m_nReceived < 4 || !m_bActive)
+    if (m_nReceived < 4)
         return;
+    if (!m_bActive) {
+        // The last ACK of a store may be lost: its block comes again.
+        if (m_nOpcode == OP_WRQ && m_bLastBlock)
+            HandleData();
+        return;
+    }
     if (m_nOpcode == OP_RRQ)
         HandleAck();
     else
@@ -281,7 +448,8 @@ void CClientSession::OnReceive(int nErrorCode) {
 void CClientSession::HandleAck() {
     const unsigned nOpcode = GetWord(m_pBuffer.data());
     if (nOpcode == OP_ERROR) {
-        SendError(4);
+        // The client gave up; answering would only start an exchange of errors.
+        EndQuietly();
         return;
     }
     if (nOpcode != OP_ACK)
@@ -292,13 +460,15 @@ void CClientSession::HandleAck() {
         if (nAcked != 0)
             return;
         m_bOackPending = false;
-        m_oack.clear();
-    } else {
+        m_firstAnswer.clear();
+    } else if (nAcked == (static_cast<unsigned>(m_nBlock) & 0xFFFF)) {
         // Matched against the number the last block went out with, so a
         // stale ACK 0 never rewinds the transfer.
-        if (nAcked != (static_cast<unsigned>(m_nBlock) & 0xFFFF))
-            return;
         ++m_nBlock;
+    } else {
+        if (nAcked == (static_cast<unsigned>(m_nBlock - 1) & 0xFFFF))
+            AnswerRepeatedAck();
+        return;
     }
     if (m_bLastBlock) {
         m_bActive = 0;
@@ -308,6 +478,21 @@ void CClientSession::HandleAck() {
             return;
     }
     ReportProgress();
+}
+
+// The client acknowledges the block before the one in flight again: after a
+// second its block was lost, and it gets it again at once instead of waiting
+// for the sweep (clients that repeat their ACK keep the session's clock fresh,
+// so the sweep would never fall due). Sooner it is a late duplicate, and
+// answering it would double the stream from then on.
+void CClientSession::AnswerRepeatedAck() {
+    if (GetTickCount() - m_nBlockSentTick < kRepeatAfterMs)
+        return;
+    if (!m_pOwner || !m_pOwner->TakeRetry(m_nSlot))
+        return;
+    GetWharfCore()->NotifyView(1030, m_nSlot + 1);
+    if (!ResendBlock())
+        EndQuietly();
 }
 
 void CClientSession::ReportProgress() {
@@ -334,6 +519,7 @@ void CClientSession::SendNextBlock() {
     m_nLastRead = static_cast<int>(n);
     PutWord(m_pBuffer.data(), OP_DATA);
     PutWord(m_pBuffer.data() + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
+    m_nBlockSentTick = GetTickCount();
     SendPacket(kHeaderSize + static_cast<int>(n));
     if (static_cast<int>(n) < m_nBlockSize) {
         m_bLastBlock = 1;
@@ -347,11 +533,28 @@ void CClientSession::HandleData() {
     CWharfCore* pCore = GetWharfCore();
     const unsigned nOpcode = GetWord(m_pBuffer.data());
     if (nOpcode == OP_ERROR) {
-        SendError(4);
+        // The client gave up; answering would only start an exchange of errors.
+        if (m_bActive)
+            EndQuietly();
         return;
     }
-    if (nOpcode != OP_DATA || GetWord(m_pBuffer.data() + 2) != static_cast<unsigned>(m_nBlock) + 1)
+    // A DATA packet larger than the block size in force is no block of ours.
+    if (nOpcode != OP_DATA || m_nReceived > m_nBlockSize + kHeaderSize)
         return;
+    const unsigned nNumber = GetWord(m_pBuffer.data() + 2);
+    if (m_nBlock > 0 && nNumber == (static_cast<unsigned>(m_nBlock) & 0xFFFF)) {
+        // The block last stored again: its ACK was lost. The ACK goes out
+        // again; the block is not written twice.
+        SendAck();
+        return;
+    }
+    // Wire numbers wrap after 65535, as every common client counts.
+    if (!m_bActive || nNumber != ((static_cast<unsigned>(m_nBlock) + 1) & 0xFFFF))
+        return;
+    if (m_nBlock == 0 && ::ftruncate(fileno(m_pFile), 0) != 0) {
+        SendError(2);
+        return;
+    }
     const size_t nData = static_cast<size_t>(m_nReceived - kHeaderSize);
     const bool bLast = m_nReceived < m_nBlockSize + kHeaderSize;
     size_t nWritten = std::fwrite(m_pBuffer.data() + kHeaderSize, 1, nData, m_pFile);
@@ -366,13 +569,19 @@ void CClientSession::HandleData() {
     pCore->NotifyView(3, m_nSlot + 1);
 
     ++m_nBlock;
+    m_firstAnswer.clear();
+    SendAck();
+    if (bLast) {
+        CloseFile();
+        m_bLastBlock = 1;
+        m_bActive = 0;
+    }
+}
+
+void CClientSession::SendAck() {
     PutWord(m_pBuffer.data(), OP_ACK);
     PutWord(m_pBuffer.data() + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
     SendPacket(4);
-    if (bLast) {
-        CloseFile();
-        m_bActive = 0;
-    }
 }
 
 void CClientSession::SendPacket(int nLength) {
@@ -390,12 +599,8 @@ void CClientSession::SendError(int nCode) {
 bool CClientSession::ResendBlock() {
     if (m_nOpcode != OP_RRQ)
         return false;
-    if (m_bOackPending) {
-        // Nothing read yet: the OACK is what the client is missing.
-        std::copy(m_oack.begin(), m_oack.end(), m_pBuffer.begin());
-        SendPacket(static_cast<int>(m_oack.size()));
-        return true;
-    }
+    if (m_bOackPending) // nothing read yet: the OACK is what the client is missing
+        return ResendFirstAnswer();
     if (!m_pFile || std::fseek(m_pFile, -static_cast<long>(m_nLastRead), SEEK_CUR) != 0)
         return false;
     m_nSent -= static_cast<uint64_t>(m_nLastRead);

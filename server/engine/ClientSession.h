@@ -7,21 +7,25 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <sys/types.h>
 #include <vector>
+
+class CListenSocket;
 
 // One client being served, in one slot of the listener, talking from a
 // socket of its own (whose port is the server's transfer identifier).
 class CClientSession : public CAsyncSocket {
 public:
-    static constexpr int kRequestSize = 100;
+    static constexpr int kRequestSize = 512;
 
     CClientSession();
     ~CClientSession() override;
 
-    // Hand-over from the listener: slot, client address, local address and
-    // the request datagram (copied into the start of the packet buffer).
-    void Attach(int nSlot, const sockaddr_in& peer, const QString& strLocalAddress,
-                const uint8_t* pRequest, int nRequestSize);
+    // Hand-over from the listener: its owner and slot, the client address,
+    // the local address and the request datagram (copied into the start of
+    // the packet buffer).
+    void Attach(CListenSocket* pOwner, int nSlot, const sockaddr_in& peer,
+                const QString& strLocalAddress, const uint8_t* pRequest, int nRequestSize);
 
     void ParseRequest();
     bool SetBlockSize(bool bSending);
@@ -33,6 +37,17 @@ public:
     void SendPacket(int nLength);
     void SendError(int nCode);
     bool ResendBlock();
+
+    // The client's address and port are the ones this session serves.
+    bool IsFromPeer(const sockaddr_in& from) const;
+    // The request this session was made for, byte for byte.
+    bool IsSameRequest(const uint8_t* pRequest) const;
+    // Still waiting for the client to answer the first packet sent (OACK,
+    // ACK 0 or DATA 1), so a repeated request means that packet was lost.
+    bool AwaitsFirstAnswer() const;
+    bool ResendFirstAnswer();
+    // The open file is this device and inode, held by a live session.
+    bool HoldsFile(dev_t device, ino_t inode) const;
 
     int m_nTimeout = 0;
     int m_nBlockSize = 512;
@@ -57,12 +72,20 @@ public:
 private:
     bool ResizeBuffer(int nSize);
     void CloseFile();
+    void EndQuietly();
     void ReportProgress();
-    bool IsFromPeer(const sockaddr_in& from) const;
+    int OpenLocalFile(bool bRead, const QByteArray& directory, bool bExempt, int nOpenMode);
+    void SendAck();
+    void AnswerRepeatedAck();
+    void SendFirstAnswer(int nLength);
 
+    CListenSocket* m_pOwner = nullptr;
     uint8_t m_abRequest[kRequestSize] = {}; // the request, kept for parsing
-    QByteArray m_oack;                      // the OACK while it waits for ACK 0
+    QByteArray m_firstAnswer;               // an OACK or ACK 0, kept until the client answers it
     bool m_bOackPending = false;
+    unsigned long long m_nBlockSentTick = 0; // when the block in flight last went out
+    dev_t m_device = 0;                      // identity of the open file
+    ino_t m_inode = 0;
 };
 
 // True when a requested file name would leave the configured directory:

@@ -39,6 +39,8 @@ bool CListenSocket::StartListening() {
         AfxMessageBox("Unable to Create listening port\n" + reason);
         return false;
     }
+    socklen_t nLocalLength = sizeof m_localAddr;
+    ::getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&m_localAddr), &nLocalLength);
     pCore->m_szTitle = m_strLocalAddress + QString::asprintf(".%u", nPort);
     if (!AsyncSelect(FD_READ | FD_ACCEPT)) {
         AfxMessageBox("Unable to Select local port mode");
@@ -63,26 +65,65 @@ void CListenSocket::OnReceive(int nErrorCode) {
     int n =
         ReceiveFrom(m_abRequest, kRequestSize, reinterpret_cast<sockaddr*>(&m_peerAddr), &nAddrLen);
 
+    // A datagram that claims to come from this very socket would have it
+    // answer itself.
+    if (m_peerAddr.sin_port == m_localAddr.sin_port &&
+        m_peerAddr.sin_addr.s_addr == m_localAddr.sin_addr.s_addr)
+        return;
+    // An ERROR is never answered: two servers refusing each other's errors
+    // would go on for ever. An oversized datagram still shows its opcode.
+    const bool bError =
+        (n >= 2 || n == SOCKET_ERROR) && tftp::GetWord(m_abRequest) == tftp::OP_ERROR;
+
     if (pCore->m_bServing != 1) {
-        Refuse(kServiceRefused, sizeof kServiceRefused);
+        if (!bError)
+            Refuse(kServiceRefused, sizeof kServiceRefused);
         return;
     }
     QString strAddress = DottedAddress(m_peerAddr);
-    if (pCore->m_bDeny == 1 && pCore->IsDenied(strAddress)) {
-        Refuse(kServiceRefused, sizeof kServiceRefused);
-        return;
-    }
-    if (pCore->m_bAllow == 1 && !pCore->IsAllowed(strAddress)) {
-        Refuse(kServiceRefused, sizeof kServiceRefused);
+    if ((pCore->m_bDeny == 1 && pCore->IsDenied(strAddress)) ||
+        (pCore->m_bAllow == 1 && !pCore->IsAllowed(strAddress))) {
+        if (!bError)
+            Refuse(kServiceRefused, sizeof kServiceRefused);
         return;
     }
     if (n < 4)
         return;
     unsigned nOpcode = tftp::GetWord(m_abRequest);
     if (nOpcode == tftp::OP_RRQ || nOpcode == tftp::OP_WRQ) {
+        if (HandleRepeatedRequest())
+            return;
         if (!CreateSession())
             Refuse(kNoFreeSlot, sizeof kNoFreeSlot);
     }
+}
+
+bool CListenSocket::HandleRepeatedRequest() {
+    for (int i = 0; i < kSlots; ++i) {
+        CClientSession* pSession = m_pSession[i];
+        if (!pSession || !pSession->IsFromPeer(m_peerAddr))
+            continue;
+        if (!pSession->IsSameRequest(m_abRequest)) {
+            // The same port asking for something else: a client that reuses
+            // its port for the next transfer. Its ended session goes now;
+            // a live one keeps the slot and the new request is not served.
+            if (pSession->m_bActive)
+                return true;
+            ReleaseSlot(i);
+            return false;
+        }
+        // The client repeats its request because our first answer was lost:
+        // a second session would race the first over the same file, so the
+        // first answer goes out again instead, within the retry budget.
+        if (pSession->AwaitsFirstAnswer() && TakeRetry(i)) {
+            pSession->m_tLastActivity = CTime::GetCurrentTime().GetTime();
+            GetWharfCore()->NotifyView(1030, i + 1);
+            if (!pSession->ResendFirstAnswer())
+                pSession->m_bActive = 0;
+        }
+        return true;
+    }
+    return false;
 }
 
 bool CListenSocket::CreateSession() {
@@ -96,7 +137,7 @@ bool CListenSocket::CreateSession() {
             continue;
         }
         m_pSession[i] = pSession;
-        pSession->Attach(i, m_peerAddr, m_strLocalAddress, m_abRequest, kRequestSize);
+        pSession->Attach(this, i, m_peerAddr, m_strLocalAddress, m_abRequest, kRequestSize);
         m_nRetries[i] = 0;
         pCore->m_strReportText = DottedAddress(m_peerAddr);
         pCore->NotifyView(1, i + 1);
@@ -142,7 +183,7 @@ void CListenSocket::SweepSessions() {
                 // A silent writer is never retransmitted to.
                 ReleaseSlot(i);
             } else {
-                ++m_nRetries[i];
+                TakeRetry(i);
                 pSession->m_tLastActivity = now;
                 pCore->NotifyView(1030, i + 1);
                 if (!pSession->ResendBlock())
@@ -150,4 +191,22 @@ void CListenSocket::SweepSessions() {
             }
         }
     }
+}
+
+bool CListenSocket::TakeRetry(int i) {
+    if (i < 0 || i >= kSlots || m_nRetries[i] >= kMaxRetries)
+        return false;
+    ++m_nRetries[i];
+    return true;
+}
+
+bool CListenSocket::FileInUse(dev_t device, ino_t inode, bool bForWrite,
+                              const CClientSession* pAsking) const {
+    for (const CClientSession* pSession : m_pSession) {
+        if (!pSession || pSession == pAsking || !pSession->HoldsFile(device, inode))
+            continue;
+        if (bForWrite || pSession->m_nOpcode == tftp::OP_WRQ)
+            return true;
+    }
+    return false;
 }

@@ -4,6 +4,7 @@
 #include "WharfCore.h"
 
 #include <cstdint>
+#include <sys/types.h>
 
 class CClientSession;
 
@@ -12,7 +13,7 @@ class CClientSession;
 // one of two ready-made ERROR packets, dropped, or handed to a new session.
 class CListenSocket : public CAsyncSocket {
 public:
-    static constexpr int kRequestSize = 100;
+    static constexpr int kRequestSize = 512;
     static constexpr int kMaxRetries = 5;
     static constexpr unsigned long kMinTimeout = 30;
     static constexpr unsigned long kMaxTimeout = 7200;
@@ -30,6 +31,14 @@ public:
     // silent sessions.
     void SweepSessions();
 
+    // Counts one retransmission against slot i's budget; false when it is
+    // spent.
+    bool TakeRetry(int i);
+    // Some live session other than pAsking holds this file in a way that
+    // excludes the new use: a store excludes everything, a read excludes
+    // stores.
+    bool FileInUse(dev_t device, ino_t inode, bool bForWrite, const CClientSession* pAsking) const;
+
     // The refusal packets, as sent.
     static const uint8_t kServiceRefused[27];
     static const uint8_t kNoFreeSlot[21];
@@ -43,4 +52,8 @@ public:
 
 private:
     void Refuse(const uint8_t* pPacket, int nLength);
+    // A request from a client that holds a slot already; true when handled.
+    bool HandleRepeatedRequest();
+
+    sockaddr_in m_localAddr{}; // where the listening socket is bound
 };

@@ -87,7 +87,7 @@ private slots:
         QTest::newRow("data packet") << QByteArray("\0\3\0\1abc", 7);
         QTest::newRow("1 byte") << QByteArray("\1", 1);
         QTest::newRow("3 bytes") << QByteArray("\0\1a", 3);
-        QTest::newRow("101 bytes") << Rrq(QByteArray(92, 'n'));
+        QTest::newRow("513 bytes") << Rrq(QByteArray(504, 'n'));
     }
     void servingOffRefusesEveryDatagram() {
         QFETCH(QByteArray, datagram);
@@ -110,7 +110,7 @@ private slots:
                                             10);
         QTest::newRow("opcode 0") << QByteArray("\0\0x\0octet\0", 10);
         QTest::newRow("opcode 257") << QByteArray("\1\1x\0octet\0", 10);
-        QTest::newRow("101-byte read request") << Rrq(QByteArray(92, 'n'));
+        QTest::newRow("513-byte read request") << Rrq(QByteArray(504, 'n'));
         QTest::newRow("oversized datagram") << QByteArray(2000, '\1');
     }
     void datagramsDroppedWithoutAnswer() {
@@ -123,22 +123,26 @@ private slots:
         QVERIFY(server.core.notes.isEmpty());
     }
 
-    void requestsUpToOneHundredBytesAreAdmitted_data() {
+    void requestsUpTo512BytesAreAdmitted_data() {
         QTest::addColumn<QByteArray>("datagram");
         QTest::addColumn<QByteArray>("answer"); // from the session's own port
         QTest::newRow("4-byte read request")
             << QByteArray("\0\1x\0", 4) << QByteArray("\0\5\0\4Unknown TFTP Operation\0", 27);
-        QTest::newRow("100-byte read request")
-            << Rrq(QByteArray(91, 'n')) << QByteArray("\0\5\0\1File not found\0", 19);
+        QTest::newRow("512-byte read request")
+            << Rrq(QByteArray(503, 'n')) << QByteArray("\0\5\0\1File not found\0", 19);
+        // A 60-character name with a client's usual options passes 100 bytes.
+        QTest::newRow("long name with options, 123 bytes")
+            << MakeRequest(1, QByteArray(60, 'n'), "octet",
+                           {"tsize", "0", "blksize", "1468", "timeout", "6", "windowsize", "1"})
+            << QByteArray("\0\5\0\1File not found\0", 19);
         QTest::newRow("write request")
             << MakeRequest(2, "up.bin", "netascii") << QByteArray("\0\4\0\0", 4);
     }
-    void requestsUpToOneHundredBytesAreAdmitted() {
+    void requestsUpTo512BytesAreAdmitted() {
         QFETCH(QByteArray, datagram);
         QFETCH(QByteArray, answer);
-        QVERIFY(datagram.size() <= 100);
-        QCOMPARE(Rrq(QByteArray(91, 'n')).size(), 100);
-        QCOMPARE(Rrq(QByteArray(92, 'n')).size(), 101);
+        QVERIFY(datagram.size() <= 512);
+        QCOMPARE(Rrq(QByteArray(503, 'n')).size(), 512);
         Server server;
         UdpPeer peer;
         QCOMPARE(server.AnswerTo(peer, datagram), std::nullopt);
@@ -158,20 +162,20 @@ private slots:
 
     void lowestFreeSlotAndSixthRequesterRefused() {
         Server server;
-        UdpPeer peer;
+        UdpPeer peers[7];
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(server.AnswerTo(peer, Rrq()), std::nullopt);
+            QCOMPARE(server.AnswerTo(peers[i], Rrq()), std::nullopt);
         QCOMPARE(server.OccupiedSlots(), 3);
         // Slots 1 and 3 stay; slot 2 is freed and is the next one given out.
         server.pListener->ReleaseSlot(1);
         QCOMPARE(server.pListener->m_nActiveClients, 2);
-        QCOMPARE(server.AnswerTo(peer, Rrq()), std::nullopt);
+        QCOMPARE(server.AnswerTo(peers[3], Rrq()), std::nullopt);
         QVERIFY(server.pListener->m_pSession[1]);
-        QCOMPARE(server.AnswerTo(peer, Rrq()), std::nullopt);
-        QCOMPARE(server.AnswerTo(peer, Rrq()), std::nullopt);
+        QCOMPARE(server.AnswerTo(peers[4], Rrq()), std::nullopt);
+        QCOMPARE(server.AnswerTo(peers[5], Rrq()), std::nullopt);
         QCOMPARE(server.pListener->m_nActiveClients, 5);
         int nNotesBefore = static_cast<int>(server.core.notes.size());
-        QCOMPARE(server.AnswerTo(peer, Rrq()), std::optional<QByteArray>(kTooManyClients));
+        QCOMPARE(server.AnswerTo(peers[6], Rrq()), std::optional<QByteArray>(kTooManyClients));
         QCOMPARE(server.core.notes.size(), nNotesBefore); // no row changes
         QCOMPARE(server.pListener->m_nActiveClients, 5);
 
@@ -262,9 +266,9 @@ private slots:
 
     void destructionDeletesSessionsWithoutNotes() {
         auto* pServer = new Server;
-        UdpPeer peer;
-        pServer->AnswerTo(peer, Rrq());
-        pServer->AnswerTo(peer, Rrq());
+        UdpPeer first, second;
+        pServer->AnswerTo(first, Rrq());
+        pServer->AnswerTo(second, Rrq());
         int nNotes = static_cast<int>(pServer->core.notes.size());
         delete pServer->pListener;
         pServer->core.m_pListener = pServer->pListener = nullptr;
