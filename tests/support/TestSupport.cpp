@@ -4,6 +4,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/ip.h>
+#include <netinet/udp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 
 void PumpEvents(int ms) {
     QElapsedTimer timer;
@@ -69,6 +72,53 @@ std::optional<QByteArray> UdpPeer::Receive(int ms, uint16_t* pFromPort) {
         pollfd p{m_fd, POLLIN, 0};
         ::poll(&p, 1, 2);
     }
+}
+
+bool SendForged(uint16_t nFromPort, uint16_t nToPort, const QByteArray& data) {
+    int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    if (fd < 0)
+        return false;
+    QByteArray packet(int(sizeof(iphdr) + sizeof(udphdr)), '\0');
+    packet += data;
+    auto* ip = reinterpret_cast<iphdr*>(packet.data());
+    ip->version = 4;
+    ip->ihl = 5;
+    ip->ttl = 64;
+    ip->protocol = IPPROTO_UDP;
+    ip->tot_len = htons(static_cast<uint16_t>(packet.size()));
+    ip->saddr = htonl(INADDR_LOOPBACK);
+    ip->daddr = htonl(INADDR_LOOPBACK);
+    auto* udp = reinterpret_cast<udphdr*>(packet.data() + sizeof(iphdr));
+    udp->source = htons(nFromPort);
+    udp->dest = htons(nToPort);
+    udp->len = htons(static_cast<uint16_t>(sizeof(udphdr) + data.size()));
+    udp->check = 0; // no checksum, allowed on IPv4
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool bSent = ::sendto(fd, packet.constData(), static_cast<size_t>(packet.size()), 0,
+                          reinterpret_cast<sockaddr*>(&to), sizeof to) == packet.size();
+    ::close(fd);
+    return bSent;
+}
+
+long long UdpDatagramsSent() {
+    QFile snmp("/proc/net/snmp");
+    if (!snmp.open(QIODevice::ReadOnly))
+        return -1;
+    QList<QByteArray> names;
+    for (const QByteArray& line : snmp.readAll().split('\n')) {
+        if (!line.startsWith("Udp:"))
+            continue;
+        QList<QByteArray> fields = line.simplified().split(' ');
+        if (names.isEmpty()) {
+            names = fields;
+            continue;
+        }
+        qsizetype i = names.indexOf("OutDatagrams");
+        return i > 0 && i < fields.size() ? fields[i].toLongLong() : -1;
+    }
+    return -1;
 }
 
 uint16_t FreeUdpPort() {

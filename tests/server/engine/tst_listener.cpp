@@ -160,6 +160,85 @@ private slots:
                  (RecordingCore::Note{WM_SLOT_CLIENT, 1, "127.0.0.1", {}, 0, 0}));
     }
 
+    void errorsAreNeverAnswered_data() {
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<bool>("answered");
+        const QList<QPair<const char*, QByteArray>> datagrams{
+            {"ERROR with text", QByteArray("\0\5\0\0oops\0", 9)},
+            {"ERROR without text", QByteArray("\0\5\0\4", 4)},
+            {"ERROR opcode alone", QByteArray("\0\5", 2)},
+            {"oversized ERROR", QByteArray("\0\5\0\0", 4) + QByteArray(700, 'x')},
+            {"read request", Rrq()},
+            {"ack", QByteArray("\0\4\0\1", 4)},
+            {"oversized request", Rrq(QByteArray(600, 'n'))},
+        };
+        for (const char* refusal : {"serving off", "denied", "not allowed"})
+            for (const auto& [name, datagram] : datagrams)
+                QTest::addRow("%s, %s", refusal, name)
+                    << QString(refusal) << datagram << !datagram.startsWith(QByteArray("\0\5", 2));
+    }
+    void errorsAreNeverAnswered() {
+        QFETCH(QString, refusal);
+        QFETCH(QByteArray, datagram);
+        QFETCH(bool, answered);
+        Server server;
+        if (refusal == "serving off")
+            server.core.m_bServing = 0;
+        server.core.m_bDeny = refusal == "denied";
+        server.core.m_strDeny[0] = "127.0.0.1";
+        server.core.m_bAllow = refusal == "not allowed";
+        UdpPeer peer;
+        auto reply = server.AnswerTo(peer, datagram);
+        if (answered)
+            QCOMPARE(reply, std::optional<QByteArray>(kServiceRefused));
+        else
+            QCOMPARE(reply, std::nullopt);
+        QCOMPARE(server.OccupiedSlots(), 0);
+    }
+
+    // Forged datagrams (raw sockets) that would set two of the server's own
+    // sockets answering each other for ever.
+    void noEndlessExchangeBetweenOwnSockets_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::newRow("listener with itself, serving off") << "self";
+        QTest::newRow("listener with itself, serving on") << "self serving";
+        QTest::newRow("session and the refusing listener") << "session-listener";
+        QTest::newRow("two sessions") << "sessions";
+    }
+    void noEndlessExchangeBetweenOwnSockets() {
+        QFETCH(QString, setup);
+        Server server;
+        server.WriteOut("file.bin", QByteArray(3000, 'f'));
+        UdpPeer first, second;
+        uint16_t nFrom = server.nPort, nTo = server.nPort;
+        QByteArray forged = Rrq();
+        if (setup.startsWith("session")) {
+            RawClient a(server.nPort), b(server.nPort);
+            QVERIFY(a.Request(Rrq()));
+            QVERIFY(b.Request(Rrq()));
+            forged = QByteArray("\0\4\0\7", 4); // any answer but an ERROR
+            if (setup == "sessions") {
+                nFrom = a.nSessionPort;
+                nTo = b.nSessionPort;
+            } else {
+                server.core.m_bServing = 0;
+                nTo = a.nSessionPort;
+            }
+        } else {
+            server.core.m_bServing = setup == "self serving";
+        }
+        const long long nBefore = UdpDatagramsSent();
+        if (!SendForged(nFrom, nTo, forged))
+            QSKIP("no raw socket to forge a datagram with (needs CAP_NET_RAW)");
+        PumpEvents(500);
+        const long long nSent = UdpDatagramsSent() - nBefore;
+        QVERIFY2(nBefore < 0 || nSent < 20, qPrintable(QString("%1 datagrams sent").arg(nSent)));
+        // Nothing from its own address is taken for a client.
+        if (setup == "self serving")
+            QCOMPARE(server.OccupiedSlots(), 0);
+    }
+
     void lowestFreeSlotAndSixthRequesterRefused() {
         Server server;
         UdpPeer peers[7];
