@@ -387,11 +387,7 @@ bool CClientSession::IsSameRequest(const uint8_t* pRequest) const {
 }
 
 bool CClientSession::AwaitsFirstAnswer() const {
-    if (!m_bActive)
-        return false;
-    if (m_nOpcode == OP_RRQ)
-        return m_bOackPending || m_nBlock == 1;
-    return m_nBlock == 0;
+    return m_bActive && !m_bAnswered;
 }
 
 bool CClientSession::ResendFirstAnswer() {
@@ -470,6 +466,7 @@ void CClientSession::HandleAck() {
             AnswerRepeatedAck();
         return;
     }
+    m_bAnswered = true;
     if (m_bLastBlock) {
         m_bActive = 0;
     } else {
@@ -569,6 +566,7 @@ void CClientSession::HandleData() {
     pCore->NotifyView(3, m_nSlot + 1);
 
     ++m_nBlock;
+    m_bAnswered = true;
     m_firstAnswer.clear();
     SendAck();
     if (bLast) {

@@ -83,6 +83,7 @@ private:
     uint8_t m_abRequest[kRequestSize] = {}; // the request, kept for parsing
     QByteArray m_firstAnswer;               // an OACK or ACK 0, kept until the client answers it
     bool m_bOackPending = false;
+    bool m_bAnswered = false; // the client has answered the first packet
     unsigned long long m_nBlockSentTick = 0; // when the block in flight last went out
     dev_t m_device = 0;                      // identity of the open file
     ino_t m_inode = 0;

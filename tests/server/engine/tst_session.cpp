@@ -1,4 +1,5 @@
 #include "Clock.h"
+#include "MessageBox.h"
 #include "ServerFixture.h"
 #include "Tftp.h"
 
@@ -25,7 +26,12 @@ const QByteArray kOptionFailure("\0\x08\0\0Inconclusive system error\0", 30);
 class TestSession : public QObject {
     Q_OBJECT
 private slots:
-    void cleanup() { CAsyncSocket::SetBufferSizeHook(nullptr); }
+    void cleanup() {
+        CAsyncSocket::SetBufferSizeHook(nullptr);
+        CAsyncSocket::SetSelectHook(nullptr);
+        SetMessageBoxHandler(nullptr);
+        SetTestTickCount(std::nullopt);
+    }
 
     void firstAnswer_data() {
         QTest::addColumn<int>("opcode");
@@ -399,6 +405,9 @@ private slots:
         server.Session()->m_tLastActivity = 4000;
         stranger.SendTo(client.nSessionPort, opcode == 1 ? Ack(1) : Data(1, "evil"));
         QCOMPARE(stranger.Receive(), std::optional<QByteArray>(kError5));
+        // A stranger's ERROR is not answered: it may be another server's.
+        stranger.SendTo(client.nSessionPort, kError5);
+        QCOMPARE(stranger.Receive(200), std::nullopt);
         QCOMPARE(server.Session()->m_tLastActivity, time_t(4000)); // no refresh
         CTime::SetTestTime(std::nullopt);
         QCOMPARE(client.Next(200), std::nullopt);
@@ -448,6 +457,344 @@ private slots:
         CAsyncSocket::SetBufferSizeHook(nullptr);
         if (granted == 1000)
             QCOMPARE(client.Exchange(Ack(0))->size(), 984);
+    }
+
+    void timeoutOptionOnlyFrom1To255_data() {
+        QTest::addColumn<QList<QByteArray>>("options");
+        QTest::addColumn<int>("timeout"); // 0: ignored as if absent
+        QTest::newRow("1") << QList<QByteArray>{"timeout", "1"} << 1;
+        QTest::newRow("255") << QList<QByteArray>{"timeout", "255"} << 255;
+        QTest::newRow("0") << QList<QByteArray>{"timeout", "0"} << 0;
+        QTest::newRow("256") << QList<QByteArray>{"timeout", "256"} << 0;
+        QTest::newRow("99999999999") << QList<QByteArray>{"timeout", "99999999999"} << 0;
+        QTest::newRow("no digits") << QList<QByteArray>{"timeout", "x"} << 0;
+        QTest::newRow("a later bad value leaves the good one")
+            << QList<QByteArray>{"timeout", "5", "timeout", "300"} << 5;
+    }
+    void timeoutOptionOnlyFrom1To255() {
+        QFETCH(QList<QByteArray>, options);
+        QFETCH(int, timeout);
+        for (int opcode : {1, 2}) {
+            ServerFixture server;
+            server.WriteOut("f.bin", Pattern(100));
+            RawClient client(server.nPort);
+            const QByteArray expected = timeout ? Oack({"timeout", QByteArray::number(timeout)})
+                                                : (opcode == 1 ? Data(1, Pattern(100)) : Ack(0));
+            QCOMPARE(client.Request(
+                         MakeRequest(opcode, opcode == 1 ? "f.bin" : "up.bin", "octet", options)),
+                     std::optional<QByteArray>(expected));
+            QCOMPARE(server.Session()->m_nTimeout, timeout);
+        }
+    }
+
+    // Names and options are read from the whole request, up to 512 bytes.
+    void longRequestsAreReadWhole() {
+        ServerFixture server;
+        const QByteArray folder(200, 'd'), file(200, 'f');
+        QDir().mkpath(server.outDir + folder);
+        server.WriteOut(folder + "/" + file, Pattern(700));
+        RawClient client(server.nPort);
+        const QByteArray request = MakeRequest(1, folder + "/" + file, "octet",
+                                               {"tsize", "0", "blksize", "1024", "timeout", "3"});
+        QVERIFY(request.size() > 400 && request.size() <= 512);
+        QCOMPARE(
+            client.Request(request),
+            std::optional<QByteArray>(Oack({"tsize", "700", "timeout", "3", "blksize", "1024"})));
+        QCOMPARE(client.Exchange(Ack(0)), std::optional<QByteArray>(Data(1, Pattern(700))));
+    }
+
+    // At a tiny block size the session still hears datagrams of ordinary
+    // size, such as an ERROR with its text.
+    void smallBlockSizeStillHearsErrors_data() {
+        QTest::addColumn<int>("opcode");
+        QTest::newRow("read") << 1;
+        QTest::newRow("write") << 2;
+    }
+    void smallBlockSizeStillHearsErrors() {
+        QFETCH(int, opcode);
+        ServerFixture server;
+        server.WriteOut("f.bin", Pattern(100));
+        RawClient client(server.nPort);
+        QCOMPARE(client.Request(MakeRequest(opcode, opcode == 1 ? "f.bin" : "up.bin", "octet",
+                                            {"blksize", "8"})),
+                 std::optional<QByteArray>(Oack({"blksize", "8"})));
+        QCOMPARE(client.Exchange(ErrorPacket(0, "User aborted"), 300), std::nullopt);
+        QCOMPARE(server.Session()->m_bActive, 0);
+    }
+
+    void oversizedDataIsNoBlock() {
+        ServerFixture server;
+        RawClient client(server.nPort);
+        QCOMPARE(client.Request(MakeRequest(2, "up.bin", "octet", {"blksize", "8"})),
+                 std::optional<QByteArray>(Oack({"blksize", "8"})));
+        QCOMPARE(client.Exchange(Data(1, "123456789"), 200), std::nullopt);
+        QCOMPARE(client.Exchange(Data(1, "12345678")), std::optional<QByteArray>(Ack(1)));
+        QCOMPARE(client.Exchange(Data(2, "9")), std::optional<QByteArray>(Ack(2)));
+        QCOMPARE(server.ReadIn("up.bin"), QByteArray("123456789"));
+    }
+
+    // A message box runs an event loop of its own, in which the sweep may
+    // free the session: the session must have ended before the message.
+    void messageWhileParsingComesAfterTheEnd() {
+        ServerFixture server;
+        CAsyncSocket* pListener = server.pListener;
+        CAsyncSocket::SetSelectHook(
+            [pListener](const CAsyncSocket* pSocket, long) { return pSocket == pListener; });
+        QStringList texts;
+        int bActiveAtMessage = -1;
+        SetMessageBoxHandler([&](const QString& text, unsigned) {
+            texts << text;
+            bActiveAtMessage = server.Session()->m_bActive;
+            server.pListener->SweepSessions();
+            return IDOK;
+        });
+        UdpPeer client;
+        client.SendTo(server.nPort, MakeRequest(2, "up.bin", "octet"));
+        QCOMPARE(client.Receive(300), std::nullopt);
+        SetMessageBoxHandler(nullptr);
+        CAsyncSocket::SetSelectHook(nullptr);
+        QCOMPARE(texts, QStringList{"Error preparing local client function"});
+        QCOMPARE(bActiveAtMessage, 0);
+        QCOMPARE(server.Session(), nullptr);
+        QCOMPARE(server.pListener->m_nActiveClients, 0);
+        QCOMPARE(server.core.MessagesFor(1), (QList<int>{WM_SLOT_CLIENT, WM_SLOT_IDLE}));
+    }
+
+    // A client repeats its request when the first answer is lost: it gets
+    // that answer again from the same session, never a second session.
+    void repeatedRequest_data() {
+        QTest::addColumn<int>("opcode");
+        QTest::addColumn<QList<QByteArray>>("options");
+        QTest::addColumn<int>("progress");     // datagrams the client answered with first
+        QTest::addColumn<QByteArray>("again"); // empty: the repeat is ignored
+        const QByteArray data1 = Data(1, Pattern(1500).left(512));
+        QTest::newRow("read, DATA 1 lost") << 1 << QList<QByteArray>{} << 0 << data1;
+        QTest::newRow("read, OACK lost")
+            << 1 << QList<QByteArray>{"tsize", "0"} << 0 << Oack({"tsize", "1500"});
+        QTest::newRow("read, OACK answered")
+            << 1 << QList<QByteArray>{"tsize", "0"} << 1 << QByteArray();
+        QTest::newRow("read, DATA 1 answered") << 1 << QList<QByteArray>{} << 1 << QByteArray();
+        QTest::newRow("read, ended") << 1 << QList<QByteArray>{} << 9 << QByteArray();
+        QTest::newRow("write, ACK 0 lost") << 2 << QList<QByteArray>{} << 0 << Ack(0);
+        QTest::newRow("write, OACK lost")
+            << 2 << QList<QByteArray>{"blksize", "1024"} << 0 << Oack({"blksize", "1024"});
+        QTest::newRow("write, DATA 1 stored") << 2 << QList<QByteArray>{} << 1 << QByteArray();
+        QTest::newRow("write, ended") << 2 << QList<QByteArray>{} << 9 << QByteArray();
+    }
+    void repeatedRequest() {
+        QFETCH(int, opcode);
+        QFETCH(QList<QByteArray>, options);
+        QFETCH(int, progress);
+        QFETCH(QByteArray, again);
+        ServerFixture server;
+        const QByteArray content = Pattern(1500);
+        server.WriteOut("f.bin", content);
+        const QByteArray request =
+            MakeRequest(opcode, opcode == 1 ? "f.bin" : "up.bin", "octet", options);
+        RawClient client(server.nPort);
+        QVERIFY(client.Request(request));
+        const int nBlockSize = options.contains("blksize") ? 1024 : 512;
+        const bool bOack = !options.isEmpty();
+        QByteArray stored;
+        for (int i = 0; i < progress; ++i) {
+            std::optional<QByteArray> answer;
+            if (opcode == 1) {
+                answer = client.Exchange(Ack(bOack ? i : i + 1), 300);
+            } else {
+                QByteArray chunk = content.mid(i * nBlockSize, nBlockSize);
+                stored += chunk;
+                answer = client.Exchange(Data(i + 1, chunk));
+            }
+            if (!answer)
+                break; // the transfer has ended
+        }
+        const int nNotes = static_cast<int>(server.core.notes.size());
+        client.peer.SendTo(server.nPort, request);
+        auto reply = client.Next(300);
+        if (again.isEmpty()) {
+            QCOMPARE(reply, std::nullopt);
+            QCOMPARE(server.core.notes.size(), nNotes);
+        } else {
+            QCOMPARE(reply, std::optional<QByteArray>(again));
+            QCOMPARE(server.core.notes.mid(nNotes).size(), 1);
+            QCOMPARE(server.core.notes.last().nMessage, WM_SLOT_RETRANSMIT);
+            QCOMPARE(server.pListener->m_nRetries[0], 1);
+        }
+        QCOMPARE(server.pListener->m_nActiveClients, 1);
+        QCOMPARE(server.pListener->m_pSession[1], nullptr);
+        if (opcode == 2 && progress > 1)
+            QCOMPARE(server.ReadIn("up.bin"), stored.left(content.size()));
+    }
+
+    void repeatedRequestsWithinTheRetryBudget() {
+        ServerFixture server;
+        server.WriteOut("f.bin", Pattern(100));
+        RawClient client(server.nPort);
+        const QByteArray request = MakeRequest(1, "f.bin", "octet");
+        QVERIFY(client.Request(request));
+        int nAnswers = 0;
+        for (int i = 0; i < 8; ++i) {
+            client.peer.SendTo(server.nPort, request);
+            nAnswers += client.Next(150).has_value();
+        }
+        QCOMPARE(nAnswers, CListenSocket::kMaxRetries);
+        QCOMPARE(server.pListener->m_nActiveClients, 1);
+    }
+
+    // A client that reuses its port for its next transfer is served once its
+    // last one has ended.
+    void nextRequestFromTheSamePort() {
+        ServerFixture server;
+        server.WriteOut("a.bin", "first");
+        server.WriteOut("b.bin", "second");
+        RawClient client(server.nPort);
+        QCOMPARE(client.Request(MakeRequest(1, "a.bin", "octet")),
+                 std::optional<QByteArray>(Data(1, "first")));
+        // While it runs, another request from that port is not served.
+        QCOMPARE(client.Request(MakeRequest(1, "b.bin", "octet"), 300), std::nullopt);
+        QCOMPARE(client.Exchange(Ack(1), 200), std::nullopt);
+        QCOMPARE(client.Request(MakeRequest(1, "b.bin", "octet")),
+                 std::optional<QByteArray>(Data(1, "second")));
+        QCOMPARE(server.pListener->m_nActiveClients, 1);
+        QCOMPARE(server.core.MessagesFor(1),
+                 (QList<int>{WM_SLOT_CLIENT, WM_SLOT_DETAILS, WM_SLOT_PROGRESS, WM_SLOT_IDLE,
+                             WM_SLOT_CLIENT, WM_SLOT_DETAILS}));
+    }
+
+    // The client acknowledges the block before the one in flight again:
+    // after a second that block was lost and goes out again; sooner it is a
+    // late duplicate and answering it would double the stream.
+    void repeatedAckForALostBlock_data() {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("oack");
+        QTest::addColumn<int>("delay");  // ms after the block went out
+        QTest::addColumn<int>("resent"); // block number sent again, 0: none
+        QTest::newRow("block 2, after a second") << 1500 << false << 1000 << 2;
+        QTest::newRow("block 2, sooner") << 1500 << false << 999 << 0;
+        QTest::newRow("block 1 after the OACK") << 1500 << true << 1000 << 1;
+        QTest::newRow("the short last block") << 700 << false << 1500 << 2;
+    }
+    void repeatedAckForALostBlock() {
+        QFETCH(int, size);
+        QFETCH(bool, oack);
+        QFETCH(int, delay);
+        QFETCH(int, resent);
+        ServerFixture server;
+        const QByteArray content = Pattern(size);
+        server.WriteOut("f.bin", content);
+        SetTestTickCount(50000);
+        RawClient client(server.nPort);
+        QVERIFY(client.Request(MakeRequest(
+            1, "f.bin", "octet", oack ? QList<QByteArray>{"tsize", "0"} : QList<QByteArray>{})));
+        const unsigned nPrevious = oack ? 0 : 1;
+        auto inFlight = client.Exchange(Ack(nPrevious)); // block nPrevious + 1 goes out
+        QVERIFY(inFlight);
+        AdvanceTestTickCount(static_cast<unsigned long long>(delay));
+        const int nNotes = static_cast<int>(server.core.notes.size());
+        auto again = client.Exchange(Ack(nPrevious), 300);
+        SetTestTickCount(std::nullopt);
+        if (resent) {
+            QCOMPARE(again, inFlight);
+            QCOMPARE(server.core.notes.mid(nNotes).size(), 1);
+            QCOMPARE(server.core.notes.last().nMessage, WM_SLOT_RETRANSMIT);
+            QCOMPARE(server.pListener->m_nRetries[0], 1);
+        } else {
+            QCOMPARE(again, std::nullopt);
+            QCOMPARE(server.core.notes.size(), nNotes);
+        }
+        // The transfer goes on to a whole copy.
+        QByteArray received = content.left(512 * (nPrevious == 0 ? 0 : 1)) + inFlight->mid(4);
+        unsigned nBlock = nPrevious + 1;
+        while (inFlight->size() == 4 + 512) {
+            inFlight = client.Exchange(Ack(nBlock++));
+            QVERIFY(inFlight);
+            received += inFlight->mid(4);
+        }
+        QCOMPARE(received, content);
+    }
+
+    void repeatedAcksWithinTheRetryBudget() {
+        ServerFixture server;
+        server.WriteOut("f.bin", Pattern(3000));
+        SetTestTickCount(50000);
+        RawClient client(server.nPort);
+        QVERIFY(client.Request(MakeRequest(1, "f.bin", "octet")));
+        QVERIFY(client.Exchange(Ack(1)));
+        int nResent = 0;
+        for (int i = 0; i < 8; ++i) {
+            AdvanceTestTickCount(1000);
+            nResent += client.Exchange(Ack(1), 150).has_value();
+        }
+        // The duplicate of an ACK just answered sends nothing.
+        auto d3 = client.Exchange(Ack(2));
+        QVERIFY(d3);
+        QCOMPARE(client.Exchange(Ack(2), 150), std::nullopt);
+        SetTestTickCount(std::nullopt);
+        QCOMPARE(nResent, CListenSocket::kMaxRetries);
+        QCOMPARE(server.pListener->m_nRetries[0], CListenSocket::kMaxRetries);
+    }
+
+    // The ACK of the last block may be lost: the block comes again and is
+    // acknowledged again while the ended session keeps its slot.
+    void lastAckLostAfterTheStore() {
+        ServerFixture server;
+        RawClient client(server.nPort);
+        QVERIFY(client.Request(MakeRequest(2, "up.bin", "octet")));
+        QCOMPARE(client.Exchange(Data(1, Pattern(512))), std::optional<QByteArray>(Ack(1)));
+        QCOMPARE(client.Exchange(Data(2, "end")), std::optional<QByteArray>(Ack(2)));
+        QCOMPARE(server.Session()->m_bActive, 0);
+        QCOMPARE(client.Exchange(Data(2, "end")), std::optional<QByteArray>(Ack(2)));
+        QCOMPARE(client.Exchange(Data(3, "more"), 200), std::nullopt);
+        QCOMPARE(server.ReadIn("up.bin"), Pattern(512) + "end");
+    }
+
+    void writeBlockNumbersWrapAfter65535() {
+        ServerFixture server;
+        const int nBlocks = 65537; // 65535, then 0, then 1 on the wire
+        const QByteArray content = Pattern(8 * (nBlocks - 1) + 3);
+        RawClient client(server.nPort);
+        QCOMPARE(client.Request(MakeRequest(2, "wrap.bin", "octet", {"blksize", "8"})),
+                 std::optional<QByteArray>(Oack({"blksize", "8"})));
+        for (int i = 1; i <= nBlocks; ++i) {
+            const unsigned nWire = static_cast<unsigned>(i) & 0xFFFF;
+            auto ack = client.Exchange(Data(nWire, content.mid((i - 1) * 8, 8)));
+            QVERIFY2(ack == std::optional<QByteArray>(Ack(nWire)),
+                     qPrintable(QString("block %1").arg(i)));
+        }
+        QCOMPARE(server.Session()->m_bActive, 0);
+        QCOMPARE(server.ReadIn("wrap.bin"), content);
+    }
+
+    // The system's socket buffers are far larger than a block: they are left
+    // as they are, never cut down to one datagram.
+    void socketBuffersAreNeverShrunk_data() {
+        QTest::addColumn<int>("opcode");
+        QTest::addColumn<int>("blksize");
+        QTest::newRow("read at 1428") << 1 << 1428;
+        QTest::newRow("write at 8192") << 2 << 8192;
+        QTest::newRow("write at 65464") << 2 << 65464;
+    }
+    void socketBuffersAreNeverShrunk() {
+        QFETCH(int, opcode);
+        QFETCH(int, blksize);
+        ServerFixture server;
+        server.WriteOut("f.bin", Pattern(100));
+        const int nOption = opcode == 1 ? SO_SNDBUF : SO_RCVBUF;
+        CAsyncSocket fresh;
+        QVERIFY(fresh.Create(0, SOCK_DGRAM, 0, "127.0.0.1"));
+        int nDefault = 0;
+        socklen_t nLength = sizeof nDefault;
+        QVERIFY(::getsockopt(fresh.m_hSocket, SOL_SOCKET, nOption, &nDefault, &nLength) == 0);
+        RawClient client(server.nPort);
+        const QByteArray size = QByteArray::number(blksize);
+        QCOMPARE(client.Request(MakeRequest(opcode, opcode == 1 ? "f.bin" : "up.bin", "octet",
+                                            {"blksize", size})),
+                 std::optional<QByteArray>(Oack({"blksize", size})));
+        int nInForce = 0;
+        nLength = sizeof nInForce;
+        QVERIFY(::getsockopt(server.Session()->m_hSocket, SOL_SOCKET, nOption, &nInForce,
+                             &nLength) == 0);
+        QVERIFY2(nInForce >= nDefault, qPrintable(QString("%1 < %2").arg(nInForce).arg(nDefault)));
     }
 
     void endedSessionIgnoresDatagrams() {
