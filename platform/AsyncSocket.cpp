@@ -12,6 +12,8 @@ CAsyncSocket::BufferSizeHook& bufferHook() {
     static CAsyncSocket::BufferSizeHook hook;
     return hook;
 }
+long long g_nDatagramsSent = 0;
+
 CAsyncSocket::SelectHook& selectHook() {
     static CAsyncSocket::SelectHook hook;
     return hook;
@@ -130,7 +132,10 @@ int CAsyncSocket::SendTo(const void* lpBuf, int nBufLen, const sockaddr* lpSockA
     }
     ssize_t n = ::sendto(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_NOSIGNAL,
                          lpSockAddr, nSockAddrLen);
-    return n < 0 ? SOCKET_ERROR : static_cast<int>(n);
+    if (n < 0)
+        return SOCKET_ERROR;
+    ++g_nDatagramsSent;
+    return static_cast<int>(n);
 }
 
 int CAsyncSocket::SendTo(const void* lpBuf, int nBufLen, unsigned nHostPort,
@@ -222,6 +227,10 @@ void CAsyncSocket::OnSend(int) {}
 
 int CAsyncSocket::GetLastError() {
     return errno;
+}
+
+long long CAsyncSocket::DatagramsSent() {
+    return g_nDatagramsSent;
 }
 
 void CAsyncSocket::SetBufferSizeHook(BufferSizeHook hook) {

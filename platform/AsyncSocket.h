@@ -69,6 +69,10 @@ public:
     // errno of the last failed call on this thread.
     static int GetLastError();
 
+    // Datagrams sent by every socket of this process so far: tells a burst
+    // of answers from a few.
+    static long long DatagramsSent();
+
     // Test seam for socket buffer sizes: when set, it decides what a
     // SO_SNDBUF/SO_RCVBUF request is granted. Return false to make the
     // set fail; otherwise store the granted size in *pGranted. Reading a

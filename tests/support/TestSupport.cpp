@@ -14,7 +14,6 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
 
 void PumpEvents(int ms) {
     QElapsedTimer timer;
@@ -100,25 +99,6 @@ bool SendForged(uint16_t nFromPort, uint16_t nToPort, const QByteArray& data) {
                           reinterpret_cast<sockaddr*>(&to), sizeof to) == packet.size();
     ::close(fd);
     return bSent;
-}
-
-long long UdpDatagramsSent() {
-    QFile snmp("/proc/net/snmp");
-    if (!snmp.open(QIODevice::ReadOnly))
-        return -1;
-    QList<QByteArray> names;
-    for (const QByteArray& line : snmp.readAll().split('\n')) {
-        if (!line.startsWith("Udp:"))
-            continue;
-        QList<QByteArray> fields = line.simplified().split(' ');
-        if (names.isEmpty()) {
-            names = fields;
-            continue;
-        }
-        qsizetype i = names.indexOf("OutDatagrams");
-        return i > 0 && i < fields.size() ? fields[i].toLongLong() : -1;
-    }
-    return -1;
 }
 
 uint16_t FreeUdpPort() {

@@ -34,10 +34,6 @@ private:
 // raw socket. False when this process may not open one (no CAP_NET_RAW).
 bool SendForged(uint16_t nFromPort, uint16_t nToPort, const QByteArray& data);
 
-// UDP datagrams this machine has sent so far (OutDatagrams of
-// /proc/net/snmp), or -1 when unknown. Tells a burst of answers from a few.
-long long UdpDatagramsSent();
-
 // A UDP port on 127.0.0.1 that was free a moment ago.
 uint16_t FreeUdpPort();
 

@@ -228,12 +228,12 @@ private slots:
         } else {
             server.core.m_bServing = setup == "self serving";
         }
-        const long long nBefore = UdpDatagramsSent();
+        const long long nBefore = CAsyncSocket::DatagramsSent();
         if (!SendForged(nFrom, nTo, forged))
             QSKIP("no raw socket to forge a datagram with (needs CAP_NET_RAW)");
         PumpEvents(500);
-        const long long nSent = UdpDatagramsSent() - nBefore;
-        QVERIFY2(nBefore < 0 || nSent < 20, qPrintable(QString("%1 datagrams sent").arg(nSent)));
+        const long long nSent = CAsyncSocket::DatagramsSent() - nBefore;
+        QVERIFY2(nSent < 20, qPrintable(QString("%1 datagrams sent").arg(nSent)));
         // Nothing from its own address is taken for a client.
         if (setup == "self serving")
             QCOMPARE(server.OccupiedSlots(), 0);
