@@ -75,6 +75,34 @@ bool LiesInside(const QByteArray& resolved, const QByteArray& root) {
     return resolved.startsWith(root.endsWith('/') ? root : root + '/');
 }
 
+// Where a file to be created in the resolved folder would land: links in
+// its place are followed by hand, since the file they lead to may not exist
+// yet. Empty when the way is broken or goes round in circles.
+QByteArray FollowLinks(QByteArray folder, QByteArray base) {
+    for (int nHops = 0; nHops <= 16; ++nHops) {
+        if (base.isEmpty() || base == "." || base == "..")
+            return {};
+        const QByteArray path = (folder.endsWith('/') ? folder : folder + '/') + base;
+        struct stat info {};
+        if (::lstat(path.constData(), &info) != 0 || !S_ISLNK(info.st_mode))
+            return path;
+        QByteArray link(PATH_MAX, '\0');
+        const ssize_t n =
+            ::readlink(path.constData(), link.data(), static_cast<size_t>(link.size()));
+        if (n <= 0 || n >= link.size())
+            return {};
+        link.truncate(n);
+        if (!link.startsWith('/'))
+            link = (folder.endsWith('/') ? folder : folder + '/') + link;
+        const qsizetype nSlash = link.lastIndexOf('/');
+        folder = ResolvedPath(link.left(nSlash + 1));
+        base = link.mid(nSlash + 1);
+        if (folder.isEmpty())
+            return {};
+    }
+    return {};
+}
+
 // Opens without waiting for a FIFO's other end; a regular file is then made
 // blocking again for plain reads and writes.
 int OpenNonBlocking(const QByteArray& path, int nFlags) {
@@ -280,15 +308,11 @@ int CClientSession::OpenLocalFile(bool bRead, const QByteArray& directory, bool 
             const QByteArray base = nSlash < 0 ? m_strPath : m_strPath.mid(nSlash + 1);
             const QByteArray folder =
                 ResolvedPath(nSlash < 0 ? QByteArray() : m_strPath.left(nSlash + 1));
-            if (folder.isEmpty() || base.isEmpty() || base == "." || !LiesInside(folder, root))
+            if (folder.isEmpty() || !LiesInside(folder, root))
                 return 2;
-            target = (folder.endsWith('/') ? folder : folder + '/') + base;
-            struct stat link {};
-            if (::lstat(target.constData(), &link) == 0 && S_ISLNK(link.st_mode)) {
-                target = ResolvedPath(target);
-                if (target.isEmpty())
-                    return 2; // a dangling link: where it leads is not ours to create
-            }
+            target = FollowLinks(folder, base);
+            if (target.isEmpty())
+                return 2;
         }
         if (!LiesInside(target, root))
             return 2;

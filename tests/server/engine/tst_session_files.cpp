@@ -263,6 +263,9 @@ private slots:
             "sub/target.bin");
         row("write, new file in a folder linked inside", 2, "dir-in/new.bin", "", Ack(0),
             "sub/new.bin");
+        row("write, dangling link pointing inside", 2, "dangling-in", "", Ack(0), "sub/later.bin");
+        row("write, chain of links ending inside", 2, "chain-in", "", Ack(0), "sub/later.bin");
+        row("write, links in a circle", 2, "circle-a", "", kError2);
     }
     void linksStayInsideTheirFolders() {
         QFETCH(int, opcode);
@@ -298,6 +301,10 @@ private slots:
         QVERIFY(MakeLink("sub", in + "dir-in"));
         QVERIFY(MakeLink(outside.path(), in + "dir-out"));
         QVERIFY(MakeLink(inTwin.path(), in + "twin-dir"));
+        QVERIFY(MakeLink("sub/later.bin", in + "dangling-in"));
+        QVERIFY(MakeLink("dangling-in", in + "chain-in"));
+        QVERIFY(MakeLink("circle-b", in + "circle-a"));
+        QVERIFY(MakeLink("circle-a", in + "circle-b"));
         if (!forced.isEmpty()) {
             server.core.m_bForce = 1;
             server.core.m_strForceFile = forced;
