@@ -36,7 +36,7 @@ int BufferSizeFor(int nBlockSize) {
     return std::max(nBlockSize + kBufferSlack, kMinBuffer);
 }
 
-// A text field of the request: up to its NUL or the end of the 100 bytes.
+// A text field of the request: up to its NUL or the end of the request buffer.
 QByteArray Field(const uint8_t* pRequest, int& nPos) {
     int nStart = nPos;
     while (nPos < CClientSession::kRequestSize && pRequest[nPos] != 0)
