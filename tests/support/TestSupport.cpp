@@ -14,6 +14,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 
 void PumpEvents(int ms) {
     QElapsedTimer timer;
@@ -138,4 +139,50 @@ TempConfigHome::~TempConfigHome() {
         qputenv("XDG_CONFIG_HOME", m_previous);
     else
         qunsetenv("XDG_CONFIG_HOME");
+}
+
+RealServer::RealServer(const QStringList& extra) {
+    m_nPort = FreeUdpPort();
+    QStringList args{"-L", "-a", QString("127.0.0.1:%1").arg(m_nPort), "-s", m_dir.path(), "-c"};
+    if (::geteuid() == 0)
+        args << "-u"
+             << "root";
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(kProgram, args + extra);
+    m_bRunning = m_process.waitForStarted(5000) && WaitUntilServing();
+}
+
+RealServer::~RealServer() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000)) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+}
+
+void RealServer::Put(const QString& strName, const QByteArray& bytes) const {
+    QFile file(Path(strName));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write served file");
+    file.setPermissions(file.permissions() | QFile::ReadOther);
+}
+
+QByteArray RealServer::Get(const QString& strName) const {
+    QFile file(Path(strName));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Asks for a file that is not there until the server answers.
+bool RealServer::WaitUntilServing() {
+    UdpPeer probe;
+    for (int i = 0; i < 50; ++i) {
+        if (m_process.state() != QProcess::Running)
+            return false;
+        probe.SendTo(m_nPort, MakeRequest(1, "no-such-probe", "octet"));
+        if (probe.Receive(100))
+            return true;
+    }
+    return false;
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -64,4 +65,33 @@ private:
     QTemporaryDir m_dir;
     QByteArray m_previous;
     bool m_bHadPrevious = false;
+};
+
+// tftpd-hpa in the foreground on 127.0.0.1 and a free port, serving a
+// temporary folder in which it may create files; extra arguments are added
+// to its command line.
+class RealServer {
+public:
+    static constexpr const char* kProgram = "/usr/sbin/in.tftpd";
+
+    explicit RealServer(const QStringList& extra = {});
+    ~RealServer();
+    RealServer(const RealServer&) = delete;
+    RealServer& operator=(const RealServer&) = delete;
+
+    bool Running() const { return m_bRunning; }
+    uint16_t Port() const { return m_nPort; }
+    QString Path(const QString& strName) const { return m_dir.path() + "/" + strName; }
+
+    void Put(const QString& strName, const QByteArray& bytes) const;
+    // The file's bytes, or "<missing>" when there is none.
+    QByteArray Get(const QString& strName) const;
+
+private:
+    bool WaitUntilServing();
+
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    uint16_t m_nPort = 0;
+    bool m_bRunning = false;
 };

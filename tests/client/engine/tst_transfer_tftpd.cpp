@@ -2,75 +2,13 @@
 // the foreground on 127.0.0.1 and a free port, serving a temporary folder.
 #include "ClientFixture.h"
 
-#include <unistd.h>
-
 #include <QFile>
-#include <QProcess>
 #include <QtTest>
 
 namespace {
 using Posted = RecordingView::Posted;
 
-const char* const kServer = "/usr/sbin/in.tftpd";
 constexpr int kFewMegabytes = 3000000;
-
-class RealServer {
-public:
-    explicit RealServer(const QStringList& extra = {}) {
-        m_nPort = FreeUdpPort();
-        QStringList args{"-L", "-a",         QString("127.0.0.1:%1").arg(m_nPort),
-                         "-s", m_dir.path(), "-c"};
-        if (::geteuid() == 0)
-            args << "-u"
-                 << "root";
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(kServer, args + extra);
-        m_bRunning = m_process.waitForStarted(5000) && WaitUntilServing();
-    }
-    ~RealServer() {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(3000)) {
-                m_process.kill();
-                m_process.waitForFinished(3000);
-            }
-        }
-    }
-
-    bool Running() const { return m_bRunning; }
-    uint16_t Port() const { return m_nPort; }
-    QString Path(const QString& strName) const { return m_dir.path() + "/" + strName; }
-
-    void Put(const QString& strName, const QByteArray& bytes) const {
-        QFile file(Path(strName));
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            qFatal("cannot write served file");
-        file.setPermissions(file.permissions() | QFile::ReadOther);
-    }
-    QByteArray Get(const QString& strName) const {
-        QFile file(Path(strName));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-
-private:
-    // Asks for a file that is not there until the server answers.
-    bool WaitUntilServing() {
-        UdpPeer probe;
-        for (int i = 0; i < 50; ++i) {
-            if (m_process.state() != QProcess::Running)
-                return false;
-            probe.SendTo(m_nPort, MakeRequest(1, "no-such-probe", "octet"));
-            if (probe.Receive(100))
-                return true;
-        }
-        return false;
-    }
-
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    uint16_t m_nPort = 0;
-    bool m_bRunning = false;
-};
 
 // Netascii as the server puts it on the wire: every LF becomes CR LF, and a
 // CR alone becomes CR NUL.
@@ -117,7 +55,7 @@ class TestTransferTftpd : public QObject {
 
 private slots:
     void initTestCase() {
-        if (!QFile::exists(kServer))
+        if (!QFile::exists(RealServer::kProgram))
             return;
         m_pServer = std::make_unique<RealServer>();
         m_pPlainServer = std::make_unique<RealServer>(
