@@ -28,8 +28,8 @@ constexpr int kOptionScanLimit = CClientSession::kRequestSize - 10;
 // The client's time-out option is honoured only within RFC 2349's range.
 constexpr unsigned long kMinOptionTimeout = 1;
 constexpr unsigned long kMaxOptionTimeout = 255;
-// A repeated ACK for the block before the one in flight means that block was
-// lost, once it has been out this long; sooner, it is only a late duplicate.
+// A datagram showing that our last packet was lost counts once that packet
+// has been out this long; sooner, it is only a late duplicate.
 constexpr unsigned long long kRepeatAfterMs = 1000;
 
 int BufferSizeFor(int nBlockSize) {
@@ -487,10 +487,12 @@ void CClientSession::HandleAck() {
         ++m_nBlock;
     } else {
         if (nAcked == (static_cast<unsigned>(m_nBlock - 1) & 0xFFFF))
-            AnswerRepeatedAck();
+            ResendWhenLost();
         return;
     }
     m_bAnswered = true;
+    if (m_pOwner)
+        m_pOwner->NoteProgress(m_nSlot);
     if (m_bLastBlock) {
         m_bActive = 0;
     } else {
@@ -501,17 +503,21 @@ void CClientSession::HandleAck() {
     ReportProgress();
 }
 
-// The client acknowledges the block before the one in flight again: after a
-// second its block was lost, and it gets it again at once instead of waiting
-// for the sweep (clients that repeat their ACK keep the session's clock fresh,
-// so the sweep would never fall due). Sooner it is a late duplicate, and
-// answering it would double the stream from then on.
-void CClientSession::AnswerRepeatedAck() {
+// The client's datagram shows that our last packet was lost: a reader
+// acknowledges the block before the one in flight again, a writer repeats the
+// block we acknowledged or sends one beyond it. Once our packet has been out
+// a second, it goes out again at once instead of at the sweep (clients that
+// repeat themselves keep the session's clock fresh, so the sweep would never
+// fall due). Sooner it is a late duplicate, and answering it would double the
+// stream from then on.
+void CClientSession::ResendWhenLost() {
     if (GetTickCount() - m_nBlockSentTick < kRepeatAfterMs)
         return;
-    if (!m_pOwner || !m_pOwner->TakeRetry(m_nSlot))
-        return;
-    GetWharfCore()->NotifyView(1030, m_nSlot + 1);
+    if (!m_bLingering) {
+        if (!m_pOwner || !m_pOwner->TakeRetry(m_nSlot))
+            return;
+        GetWharfCore()->NotifyView(1030, m_nSlot + 1);
+    }
     if (!ResendBlock())
         EndQuietly();
 }
@@ -562,16 +568,20 @@ void CClientSession::HandleData() {
     // A DATA packet larger than the block size in force is no block of ours.
     if (nOpcode != OP_DATA || m_nReceived > m_nBlockSize + kHeaderSize)
         return;
+    // Wire numbers wrap after 65535, as every common client counts.
     const unsigned nNumber = GetWord(m_pBuffer.data() + 2);
-    if (m_nBlock > 0 && nNumber == (static_cast<unsigned>(m_nBlock) & 0xFFFF)) {
-        // The block last stored again: its ACK was lost. The ACK goes out
-        // again; the block is not written twice.
-        SendAck();
+    const unsigned nExpected = (static_cast<unsigned>(m_nBlock) + 1) & 0xFFFF;
+    if (!m_bActive || nNumber != nExpected) {
+        // The block last stored again means its ACK was lost; a block from
+        // beyond the one awaited means that one was lost (some clients go on
+        // to the next block when their time-out passes). Either way the last
+        // ACK goes out again; nothing is written twice.
+        const bool bRepeat = m_nBlock > 0 && nNumber == (static_cast<unsigned>(m_nBlock) & 0xFFFF);
+        const unsigned nAhead = (nNumber - nExpected) & 0xFFFF;
+        if (bRepeat || (m_bActive && nAhead < 0x8000))
+            ResendWhenLost();
         return;
     }
-    // Wire numbers wrap after 65535, as every common client counts.
-    if (!m_bActive || nNumber != ((static_cast<unsigned>(m_nBlock) + 1) & 0xFFFF))
-        return;
     if (m_nBlock == 0 && ::ftruncate(fileno(m_pFile), 0) != 0) {
         SendError(2);
         return;
@@ -591,6 +601,8 @@ void CClientSession::HandleData() {
 
     ++m_nBlock;
     m_bAnswered = true;
+    if (m_pOwner)
+        m_pOwner->NoteProgress(m_nSlot);
     m_firstAnswer.clear();
     SendAck();
     if (bLast) {
@@ -603,6 +615,7 @@ void CClientSession::HandleData() {
 void CClientSession::SendAck() {
     PutWord(m_pBuffer.data(), OP_ACK);
     PutWord(m_pBuffer.data() + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
+    m_nBlockSentTick = GetTickCount();
     SendPacket(4);
 }
 
@@ -619,8 +632,14 @@ void CClientSession::SendError(int nCode) {
 }
 
 bool CClientSession::ResendBlock() {
-    if (m_nOpcode != OP_RRQ)
-        return false;
+    if (m_nOpcode != OP_RRQ) {
+        // The receiver's side of RFC 1350: the last ACK goes out again, so a
+        // client whose block was lost sends it again.
+        if (!m_bAnswered)
+            return ResendFirstAnswer();
+        SendAck();
+        return true;
+    }
     if (m_bOackPending) // nothing read yet: the OACK is what the client is missing
         return ResendFirstAnswer();
     if (!m_pFile || std::fseek(m_pFile, -static_cast<long>(m_nLastRead), SEEK_CUR) != 0)

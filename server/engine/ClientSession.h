@@ -48,6 +48,10 @@ public:
     bool ResendFirstAnswer();
     // The open file is this device and inode, held by a live session.
     bool HoldsFile(dev_t device, ino_t inode) const;
+    // A store that ended with its last block; out of its slot it only
+    // acknowledges that block again.
+    bool IsCompletedStore() const { return m_nOpcode == 2 && m_bLastBlock && !m_bActive; }
+    void Linger() { m_bLingering = true; }
 
     int m_nTimeout = 0;
     int m_nBlockSize = 512;
@@ -76,14 +80,15 @@ private:
     void ReportProgress();
     int OpenLocalFile(bool bRead, const QByteArray& directory, bool bExempt, int nOpenMode);
     void SendAck();
-    void AnswerRepeatedAck();
+    void ResendWhenLost();
     void SendFirstAnswer(int nLength);
 
     CListenSocket* m_pOwner = nullptr;
     uint8_t m_abRequest[kRequestSize] = {}; // the request, kept for parsing
     QByteArray m_firstAnswer;               // an OACK or ACK 0, kept until the client answers it
     bool m_bOackPending = false;
-    bool m_bAnswered = false; // the client has answered the first packet
+    bool m_bAnswered = false;                // the client has answered the first packet
+    bool m_bLingering = false;               // out of its slot: no budget, no view
     unsigned long long m_nBlockSentTick = 0; // when the block in flight last went out
     dev_t m_device = 0;                      // identity of the open file
     ino_t m_inode = 0;

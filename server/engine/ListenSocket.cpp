@@ -21,6 +21,9 @@ CListenSocket::~CListenSocket() {
         delete pSession;
         pSession = nullptr;
     }
+    for (CClientSession* pSession : m_lingering)
+        delete pSession;
+    m_lingering.clear();
     Close();
 }
 
@@ -99,6 +102,15 @@ void CListenSocket::OnReceive(int nErrorCode) {
 }
 
 bool CListenSocket::HandleRepeatedRequest() {
+    for (auto it = m_lingering.begin(); it != m_lingering.end(); ++it) {
+        if (!(*it)->IsFromPeer(m_peerAddr))
+            continue;
+        if ((*it)->IsSameRequest(m_abRequest))
+            return true; // a late repeat of a store that is done
+        delete *it;
+        m_lingering.erase(it);
+        break;
+    }
     for (int i = 0; i < kSlots; ++i) {
         CClientSession* pSession = m_pSession[i];
         if (!pSession || !pSession->IsFromPeer(m_peerAddr))
@@ -155,9 +167,32 @@ void CListenSocket::ReleaseSlot(int i) {
         return;
     GetWharfCore()->NotifyView(0, i + 1);
     --m_nActiveClients;
-    delete m_pSession[i];
+    CClientSession* pSession = m_pSession[i];
     m_pSession[i] = nullptr;
     m_nRetries[i] = 0;
+    if (pSession->IsCompletedStore()) {
+        if (m_lingering.size() >= static_cast<size_t>(kSlots)) {
+            delete m_lingering.front();
+            m_lingering.erase(m_lingering.begin());
+        }
+        pSession->Linger();
+        m_lingering.push_back(pSession);
+    } else {
+        delete pSession;
+    }
+}
+
+void CListenSocket::SweepLingering(time_t now, long nSetting) {
+    for (auto it = m_lingering.begin(); it != m_lingering.end();) {
+        CClientSession* pSession = *it;
+        const long nLimit = pSession->m_nTimeout != 0 ? pSession->m_nTimeout : nSetting;
+        if (now - pSession->m_tLastActivity > nLimit) {
+            delete pSession;
+            it = m_lingering.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 void CListenSocket::SweepSessions() {
@@ -167,9 +202,10 @@ void CListenSocket::SweepSessions() {
         nSetting = kMinTimeout;
         pCore->m_strTimeout = "30";
     }
+    const time_t now = CTime::GetCurrentTime().GetTime();
+    SweepLingering(now, static_cast<long>(nSetting));
     if (m_nActiveClients == 0)
         return;
-    const time_t now = CTime::GetCurrentTime().GetTime();
     for (int i = 0; i < kSlots; ++i) {
         CClientSession* pSession = m_pSession[i];
         if (!pSession)
@@ -179,8 +215,7 @@ void CListenSocket::SweepSessions() {
         if (!pSession->m_bActive) {
             ReleaseSlot(i);
         } else if (now - pSession->m_tLastActivity > nLimit) {
-            if (m_nRetries[i] >= kMaxRetries || pSession->m_nOpcode == tftp::OP_WRQ) {
-                // A silent writer is never retransmitted to.
+            if (m_nRetries[i] >= kMaxRetries) {
                 ReleaseSlot(i);
             } else {
                 TakeRetry(i);
@@ -198,6 +233,11 @@ bool CListenSocket::TakeRetry(int i) {
         return false;
     ++m_nRetries[i];
     return true;
+}
+
+void CListenSocket::NoteProgress(int i) {
+    if (i >= 0 && i < kSlots)
+        m_nRetries[i] = 0;
 }
 
 bool CListenSocket::FileInUse(dev_t device, ino_t inode, bool bForWrite,

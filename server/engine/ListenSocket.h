@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <sys/types.h>
+#include <vector>
 
 class CClientSession;
 
@@ -34,6 +35,9 @@ public:
     // Counts one retransmission against slot i's budget; false when it is
     // spent.
     bool TakeRetry(int i);
+    // Slot i's transfer moved on: its retry budget is whole again, so only
+    // retransmissions without progress in between give a transfer up.
+    void NoteProgress(int i);
     // Some live session other than pAsking holds this file in a way that
     // excludes the new use: a store excludes everything, a read excludes
     // stores.
@@ -49,11 +53,15 @@ public:
     QString m_strLocalAddress;
     int m_nActiveClients = 0;
     uint8_t m_abRequest[kRequestSize] = {};
+    // Stores that ended, out of their slots, kept a while to acknowledge
+    // their last block again should that ACK have been lost.
+    std::vector<CClientSession*> m_lingering;
 
 private:
     void Refuse(const uint8_t* pPacket, int nLength);
     // A request from a client that holds a slot already; true when handled.
     bool HandleRepeatedRequest();
+    void SweepLingering(time_t now, long nSetting);
 
     sockaddr_in m_localAddr{}; // where the listening socket is bound
 };

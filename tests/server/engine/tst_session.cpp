@@ -327,6 +327,7 @@ private slots:
         QVERIFY(existing.open(QIODevice::WriteOnly));
         existing.write(QByteArray(5000, 'z')); // truncated, never refused
         existing.close();
+        SetTestTickCount(50000);
         RawClient client(server.nPort);
         QList<QByteArray> options;
         if (blksize != 512)
@@ -339,16 +340,27 @@ private slots:
         for (int i = 0; i < nBlocks; ++i) {
             QByteArray chunk = content.mid(i * blksize, blksize);
             QCOMPARE(client.Exchange(Data(i + 1, chunk)), std::optional<QByteArray>(Ack(i + 1)));
-            // A repeated block (its ACK was lost) is acknowledged again but
-            // not written twice.
+            // A repeated block is acknowledged again once the ACK has been out
+            // a second (it was lost), but not written twice; sooner it is a
+            // duplicate and gets nothing.
+            QCOMPARE(client.Exchange(Data(i + 1, chunk), 100), std::nullopt);
+            AdvanceTestTickCount(1000);
             QCOMPARE(client.Exchange(Data(i + 1, chunk)), std::optional<QByteArray>(Ack(i + 1)));
         }
         QCOMPARE(server.Session()->m_bActive, 0);
         QCOMPARE(server.ReadIn("up.bin"), content);
-        const auto& last = server.core.notes.last();
-        QCOMPARE(last.nMessage, WM_SLOT_PROGRESS);
-        QCOMPARE(last.strText, QString("?"));
-        QCOMPARE(last.strCount, QString::number(size));
+        // Each block is reported once; each ACK sent again, as a retransmission.
+        QList<RecordingCore::Note> progress;
+        int nRetransmissions = 0;
+        for (const auto& note : server.core.notes) {
+            if (note.nMessage == WM_SLOT_PROGRESS)
+                progress << note;
+            nRetransmissions += note.nMessage == WM_SLOT_RETRANSMIT;
+        }
+        QCOMPARE(progress.size(), nBlocks);
+        QCOMPARE(nRetransmissions, nBlocks);
+        QCOMPARE(progress.last().strText, QString("?"));
+        QCOMPARE(progress.last().strCount, QString::number(size));
     }
 
     void fullDiskIsReportedNotAcknowledged_data() {
@@ -725,26 +737,85 @@ private slots:
             AdvanceTestTickCount(1000);
             nResent += client.Exchange(Ack(1), 150).has_value();
         }
-        // The duplicate of an ACK just answered sends nothing.
-        auto d3 = client.Exchange(Ack(2));
-        QVERIFY(d3);
-        QCOMPARE(client.Exchange(Ack(2), 150), std::nullopt);
-        SetTestTickCount(std::nullopt);
         QCOMPARE(nResent, CListenSocket::kMaxRetries);
         QCOMPARE(server.pListener->m_nRetries[0], CListenSocket::kMaxRetries);
+        // Progress gives the budget back; the duplicate of an ACK just
+        // answered sends nothing.
+        auto d3 = client.Exchange(Ack(2));
+        QVERIFY(d3);
+        QCOMPARE(server.pListener->m_nRetries[0], 0);
+        QCOMPARE(client.Exchange(Ack(2), 150), std::nullopt);
+        SetTestTickCount(std::nullopt);
     }
 
     // The ACK of the last block may be lost: the block comes again and is
-    // acknowledged again while the ended session keeps its slot.
+    // acknowledged again, also once the ended store has left its slot, until
+    // its time-out has passed.
+    void lastAckLostAfterTheStore_data() {
+        QTest::addColumn<bool>("released");
+        QTest::newRow("still in its slot") << false;
+        QTest::newRow("out of its slot") << true;
+    }
     void lastAckLostAfterTheStore() {
+        QFETCH(bool, released);
         ServerFixture server;
+        CTime::SetTestTime(100000);
+        SetTestTickCount(50000);
         RawClient client(server.nPort);
         QVERIFY(client.Request(MakeRequest(2, "up.bin", "octet")));
         QCOMPARE(client.Exchange(Data(1, Pattern(512))), std::optional<QByteArray>(Ack(1)));
         QCOMPARE(client.Exchange(Data(2, "end")), std::optional<QByteArray>(Ack(2)));
         QCOMPARE(server.Session()->m_bActive, 0);
+        if (released) {
+            server.pListener->SweepSessions();
+            QCOMPARE(server.Session(), nullptr);
+            QCOMPARE(server.pListener->m_nActiveClients, 0);
+        }
+        const int nNotes = static_cast<int>(server.core.notes.size());
+        AdvanceTestTickCount(1000);
         QCOMPARE(client.Exchange(Data(2, "end")), std::optional<QByteArray>(Ack(2)));
         QCOMPARE(client.Exchange(Data(3, "more"), 200), std::nullopt);
+        // A late repeat of the request opens nothing.
+        client.peer.SendTo(server.nPort, MakeRequest(2, "up.bin", "octet"));
+        QCOMPARE(client.Next(200), std::nullopt);
+        QCOMPARE(server.pListener->m_nActiveClients, released ? 0 : 1);
+        QCOMPARE(server.ReadIn("up.bin"), Pattern(512) + "end");
+        if (released) {
+            QCOMPARE(server.core.notes.size(), nNotes); // nothing shown for it
+            // Gone once its time-out has passed.
+            CTime::SetTestTime(100031);
+            server.pListener->SweepSessions();
+            AdvanceTestTickCount(1000);
+            QCOMPARE(client.Exchange(Data(2, "end"), 200), std::nullopt);
+        }
+        CTime::SetTestTime(std::nullopt);
+    }
+
+    // A block from beyond the one awaited means that one was lost (some
+    // clients move on when their time-out passes): the last ACK goes again,
+    // once it has been out a second.
+    void blockFromBeyondRepeatsTheLastAck_data() {
+        QTest::addColumn<unsigned>("stray");
+        QTest::addColumn<int>("delay");
+        QTest::addColumn<bool>("again");
+        QTest::newRow("block after the awaited one") << 3u << 1000 << true;
+        QTest::newRow("far beyond") << 40u << 1000 << true;
+        QTest::newRow("too soon") << 3u << 999 << false;
+        QTest::newRow("an older block") << 65535u << 1000 << false;
+    }
+    void blockFromBeyondRepeatsTheLastAck() {
+        QFETCH(unsigned, stray);
+        QFETCH(int, delay);
+        QFETCH(bool, again);
+        ServerFixture server;
+        SetTestTickCount(50000);
+        RawClient client(server.nPort);
+        QVERIFY(client.Request(MakeRequest(2, "up.bin", "octet")));
+        QCOMPARE(client.Exchange(Data(1, Pattern(512))), std::optional<QByteArray>(Ack(1)));
+        AdvanceTestTickCount(static_cast<unsigned long long>(delay));
+        QCOMPARE(client.Exchange(Data(stray, Pattern(512))),
+                 again ? std::optional<QByteArray>(Ack(1)) : std::nullopt);
+        QCOMPARE(client.Exchange(Data(2, "end")), std::optional<QByteArray>(Ack(2)));
         QCOMPARE(server.ReadIn("up.bin"), Pattern(512) + "end");
     }
 
