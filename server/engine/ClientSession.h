@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AsyncSocket.h"
+#include "Tftp.h"
 
 #include <QByteArray>
 #include <QString>
@@ -50,7 +51,9 @@ public:
     bool HoldsFile(dev_t device, ino_t inode) const;
     // A store that ended with its last block; out of its slot it only
     // acknowledges that block again.
-    bool IsCompletedStore() const { return m_nOpcode == 2 && m_bLastBlock && !m_bActive; }
+    bool IsCompletedStore() const {
+        return m_nOpcode == tftp::OP_WRQ && m_bLastBlock && !m_bActive;
+    }
     void Linger() { m_bLingering = true; }
 
     int m_nTimeout = 0;
