@@ -22,6 +22,8 @@ constexpr int kBufferSlack = 20; // packet buffer = block size + 20
 constexpr int kHeaderSize = 4;   // opcode + block number / error code
 constexpr int kMinBlockSize = 8; // RFC 2348 bounds
 constexpr int kMaxBlockSize = 65464;
+// The server reads requests of up to this many bytes.
+constexpr int kMaxRequestSize = 512;
 
 constexpr const char* kModeNetascii = "netascii";
 constexpr const char* kModeOctet = "octet";

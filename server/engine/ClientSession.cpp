@@ -513,11 +513,8 @@ void CClientSession::HandleAck() {
 void CClientSession::ResendWhenLost() {
     if (GetTickCount() - m_nBlockSentTick < kRepeatAfterMs)
         return;
-    if (!m_bLingering) {
-        if (!m_pOwner || !m_pOwner->TakeRetry(m_nSlot))
-            return;
-        GetWharfCore()->NotifyView(1030, m_nSlot + 1);
-    }
+    if (!m_bLingering && (!m_pOwner || !m_pOwner->CountRetransmission(m_nSlot)))
+        return;
     if (!ResendBlock())
         EndQuietly();
 }
@@ -561,8 +558,7 @@ void CClientSession::HandleData() {
     const unsigned nOpcode = GetWord(m_pBuffer.data());
     if (nOpcode == OP_ERROR) {
         // The client gave up; answering would only start an exchange of errors.
-        if (m_bActive)
-            EndQuietly();
+        EndQuietly();
         return;
     }
     // A DATA packet larger than the block size in force is no block of ours.

@@ -17,7 +17,7 @@ class CListenSocket;
 // socket of its own (whose port is the server's transfer identifier).
 class CClientSession : public CAsyncSocket {
 public:
-    static constexpr int kRequestSize = 512;
+    static constexpr int kRequestSize = tftp::kMaxRequestSize;
 
     CClientSession();
     ~CClientSession() override;
@@ -46,7 +46,6 @@ public:
     // Still waiting for the client to answer the first packet sent (OACK,
     // ACK 0 or DATA 1), so a repeated request means that packet was lost.
     bool AwaitsFirstAnswer() const;
-    bool ResendFirstAnswer();
     // The open file is this device and inode, held by a live session.
     bool HoldsFile(dev_t device, ino_t inode) const;
     // A store that ended with its last block; out of its slot it only
@@ -84,6 +83,7 @@ private:
     int OpenLocalFile(bool bRead, const QByteArray& directory, bool bExempt, int nOpenMode);
     void SendAck();
     void ResendWhenLost();
+    bool ResendFirstAnswer();
     void SendFirstAnswer(int nLength);
 
     CListenSocket* m_pOwner = nullptr;

@@ -127,10 +127,9 @@ bool CListenSocket::HandleRepeatedRequest() {
         // The client repeats its request because our first answer was lost:
         // a second session would race the first over the same file, so the
         // first answer goes out again instead, within the retry budget.
-        if (pSession->AwaitsFirstAnswer() && TakeRetry(i)) {
+        if (pSession->AwaitsFirstAnswer() && CountRetransmission(i)) {
             pSession->m_tLastActivity = CTime::GetCurrentTime().GetTime();
-            GetWharfCore()->NotifyView(1030, i + 1);
-            if (!pSession->ResendFirstAnswer())
+            if (!pSession->ResendBlock())
                 pSession->m_bActive = 0;
         }
         return true;
@@ -215,12 +214,10 @@ void CListenSocket::SweepSessions() {
         if (!pSession->m_bActive) {
             ReleaseSlot(i);
         } else if (now - pSession->m_tLastActivity > nLimit) {
-            if (m_nRetries[i] >= kMaxRetries) {
+            if (!CountRetransmission(i)) {
                 ReleaseSlot(i);
             } else {
-                TakeRetry(i);
                 pSession->m_tLastActivity = now;
-                pCore->NotifyView(1030, i + 1);
                 if (!pSession->ResendBlock())
                     ReleaseSlot(i);
             }
@@ -228,10 +225,11 @@ void CListenSocket::SweepSessions() {
     }
 }
 
-bool CListenSocket::TakeRetry(int i) {
+bool CListenSocket::CountRetransmission(int i) {
     if (i < 0 || i >= kSlots || m_nRetries[i] >= kMaxRetries)
         return false;
     ++m_nRetries[i];
+    GetWharfCore()->NotifyView(1030, i + 1);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AsyncSocket.h"
+#include "Tftp.h"
 #include "WharfCore.h"
 
 #include <cstdint>
@@ -14,7 +15,7 @@ class CClientSession;
 // one of two ready-made ERROR packets, dropped, or handed to a new session.
 class CListenSocket : public CAsyncSocket {
 public:
-    static constexpr int kRequestSize = 512;
+    static constexpr int kRequestSize = tftp::kMaxRequestSize;
     static constexpr int kMaxRetries = 5;
     static constexpr unsigned long kMinTimeout = 30;
     static constexpr unsigned long kMaxTimeout = 7200;
@@ -32,9 +33,9 @@ public:
     // silent sessions.
     void SweepSessions();
 
-    // Counts one retransmission against slot i's budget; false when it is
-    // spent.
-    bool TakeRetry(int i);
+    // Counts one retransmission against slot i's budget and tells the view;
+    // false, with nothing counted, when the budget is spent.
+    bool CountRetransmission(int i);
     // Slot i's transfer moved on: its retry budget is whole again, so only
     // retransmissions without progress in between give a transfer up.
     void NoteProgress(int i);
