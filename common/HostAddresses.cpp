@@ -2,6 +2,8 @@
 
 #include "AsyncSocket.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 
@@ -13,7 +15,9 @@ void SetHostAddressProvider(HostAddressProvider provider) {
     g_provider = std::move(provider);
 }
 
-std::optional<QStringList> HostAddressList() {
+namespace {
+// The interfaces' addresses in the order the system lists them.
+std::optional<QStringList> SystemAddressList() {
     if (g_provider)
         return g_provider();
     ifaddrs* pList = nullptr;
@@ -28,5 +32,23 @@ std::optional<QStringList> HostAddressList() {
             addresses << text;
     }
     freeifaddrs(pList);
+    return addresses;
+}
+
+bool IsLoopback(const QString& strAddress) {
+    in_addr address{};
+    return inet_aton(strAddress.toLatin1().constData(), &address) != 0 &&
+           (ntohl(address.s_addr) >> 24) == 127;
+}
+} // namespace
+
+std::optional<QStringList> HostAddressList() {
+    std::optional<QStringList> addresses = SystemAddressList();
+    // Loopback last: the default pick (the first) must be one that other
+    // hosts can reach. The rest keep the system's order, so that a stored
+    // position means the same address from one run to the next.
+    if (addresses)
+        std::stable_partition(addresses->begin(), addresses->end(),
+                              [](const QString& s) { return !IsLoopback(s); });
     return addresses;
 }

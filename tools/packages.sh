@@ -4,7 +4,9 @@
 BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev"
 # Real TFTP peers for the interoperability tests; tftpd-hpa is run by the
 # tests themselves on loopback ports, never as the system service.
-TEST_PACKAGES="curl tftp-hpa atftp busybox tftpd-hpa"
+# A virtual X server and a window manager for the tests that need real
+# windows (activation, focus, frames); xprop tells when the manager is up.
+TEST_PACKAGES="curl tftp-hpa atftp busybox tftpd-hpa xvfb openbox x11-utils"
 
 install_packages() {
     local missing=()

@@ -93,6 +93,10 @@ void CInboundPage::OnInitPage() {
 }
 
 void CInboundPage::OnConfirm(CWharfCore& core) {
+    // A path left as it was stays exactly as stored: an empty one must not
+    // become the folder the program happened to start in.
+    if (m_pPath->text() == m_strInPath)
+        return;
     m_strInPath = COptions::NormalisePath(m_pPath->text());
     SetEditText(m_pPath, m_strInPath);
     core.m_strInPath = m_strInPath;
@@ -123,11 +127,13 @@ void COutboundPage::OnInitPage() {
 void COutboundPage::OnConfirm(CWharfCore& core) {
     m_bForce = m_pForce->isChecked() ? 1 : 0;
     m_strForceFile = m_pForceFile->text();
-    m_strOutPath = COptions::NormalisePath(m_pPath->text());
-    SetEditText(m_pPath, m_strOutPath);
     core.m_bForce = m_bForce;
     core.m_strForceFile = m_strForceFile;
-    core.m_strOutPath = m_strOutPath;
+    if (m_pPath->text() != m_strOutPath) {
+        m_strOutPath = COptions::NormalisePath(m_pPath->text());
+        SetEditText(m_pPath, m_strOutPath);
+        core.m_strOutPath = m_strOutPath;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -237,9 +243,14 @@ void COther::OnConfirm(CWharfCore& core) {
         core.OnPortChanged();
     }
     core.m_strTimeout = m_strTimeout;
-    // Unticked: ask for the address again at the next start.
-    if (!m_bNoAddressRequest && m_bMultihomed == 1)
-        core.m_nDefAddress = 255;
+    // Unticked: ask for the address again at the next start. Ticked where
+    // the server still asks: remember the address it listens on now.
+    if (m_bMultihomed == 1) {
+        if (!m_bNoAddressRequest)
+            core.m_nDefAddress = 255;
+        else if (core.m_nDefAddress == 255 && core.ListeningAddressPosition() > 0)
+            core.m_nDefAddress = core.ListeningAddressPosition();
+    }
     core.m_bAlertWhenMinimised = m_bAlert ? 1 : 0;
     core.m_bAllowTsize = m_bTsize ? 1 : 0;
     core.m_bAllowTimeout = m_bTimeoutOption ? 1 : 0;

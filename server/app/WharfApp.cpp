@@ -129,7 +129,7 @@ void CWharfApp::OnSetup() {
 }
 
 void CWharfApp::OnProgressView() {
-    m_bDisplay = m_bDisplay == 1 ? 0 : 1;
+    m_bDisplay = m_bDisplay != 0 ? 0 : 1;
     if (CWharfView* pView = View())
         pView->HandleMessage(WM_VIEW_TYPE, m_bDisplay);
     SaveSettings();

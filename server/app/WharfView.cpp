@@ -110,7 +110,8 @@ CWharfView::CWharfView(QWidget* pParent) : QWidget(pParent) {
 }
 
 CWharfView::~CWharfView() {
-    DestroyAlert();
+    // No event loop may follow to delete it later.
+    delete m_pAlert;
 }
 
 QWidget* CWharfView::Control(int nId) const {
@@ -197,8 +198,10 @@ void CWharfView::FlushControls() {
 }
 
 void CWharfView::SetViewType(int nType) {
-    m_nViewType = nType;
-    const bool bBars = nType == 1;
+    // Any non-zero type (a hand-edited bDisplay) means bars, here and for
+    // the progress messages alike.
+    m_nViewType = nType != 0 ? 1 : 0;
+    const bool bBars = m_nViewType == 1;
     m_pBytesLabel->setVisible(!bBars);
     m_pPercentLabel->setVisible(!bBars);
     m_pProgressLabel->setVisible(bBars);
@@ -234,8 +237,15 @@ CClientAlert* CWharfView::Alert() const {
 }
 
 void CWharfView::DestroyAlert() {
-    delete m_pAlert;
+    if (!m_pAlert)
+        return;
+    // Later, never at once: this runs inside the window system's activation,
+    // which goes on to tell the previously active window (often the alert
+    // itself) that it lost the focus.
+    CClientAlert* pAlert = m_pAlert;
     m_pAlert = nullptr;
+    pAlert->hide();
+    pAlert->deleteLater();
 }
 
 bool CWharfView::event(QEvent* pEvent) {

@@ -1,5 +1,6 @@
 #include "WharfCore.h"
 
+#include "HostAddresses.h"
 #include "ListenSocket.h"
 #include "LocalAddress.h"
 #include "MessageBox.h"
@@ -143,6 +144,13 @@ void CWharfCore::NotifyView(int, int) {}
 
 std::optional<QString> CWharfCore::ChooseListenAddress() {
     return ChooseLocalAddress(m_nDefAddress, AddressRole::Server);
+}
+
+int CWharfCore::ListeningAddressPosition() const {
+    if (!m_pListener || m_pListener->m_strLocalAddress.isEmpty())
+        return 0;
+    const std::optional<QStringList> addresses = HostAddressList();
+    return addresses ? static_cast<int>(addresses->indexOf(m_pListener->m_strLocalAddress)) + 1 : 0;
 }
 
 bool CWharfCore::MatchPattern(const int octets[4], const QString& strPattern) {

@@ -80,6 +80,9 @@ public:
 
     // The local address the listener binds to; nullopt when none can be had.
     virtual std::optional<QString> ChooseListenAddress();
+    // The 1-based position of the address listened on now in the host's
+    // address list (what nDefAddress stores), 0 when it is not there.
+    int ListeningAddressPosition() const;
 
     // Serving control.
     bool IsBusy() const;

@@ -28,7 +28,7 @@ private slots:
         QTest::addColumn<int>("storedAfter");
         QTest::addColumn<QStringList>("boxes");
         const QStringList one{"10.0.0.5"};
-        const QStringList two{"127.0.0.1", "10.0.0.5"};
+        const QStringList two{"10.0.0.5", "127.0.0.1"};
         const int server = int(AddressRole::Server), client = int(AddressRole::Client);
         QTest::newRow("single-homed stores 0 over 255")
             << std::optional(one) << server << 255 << -1 << 0 << false << ""
@@ -38,21 +38,21 @@ private slots:
             << "10.0.0.5" << 0 << QStringList();
         QTest::newRow("stored 2 picks the second")
             << std::optional(two) << server << 2 << -1 << 0 << false << ""
-            << "10.0.0.5" << 2 << QStringList();
+            << "127.0.0.1" << 2 << QStringList();
         QTest::newRow("stored 3 asks") << std::optional(two) << server << 3 << 1 << 0 << false << ""
-                                       << "127.0.0.1" << 255 << QStringList();
+                                       << "10.0.0.5" << 255 << QStringList();
         QTest::newRow("255: ok, second, ticked")
             << std::optional(two) << server << 255 << 1 << 1 << true << ""
-            << "10.0.0.5" << 2 << QStringList();
+            << "127.0.0.1" << 2 << QStringList();
         QTest::newRow("255: ok, none, unticked")
             << std::optional(two) << server << 255 << 1 << -1 << false << ""
-            << "127.0.0.1" << 255 << QStringList();
+            << "10.0.0.5" << 255 << QStringList();
         QTest::newRow("dialog escaped: first, stored kept")
             << std::optional(two) << server << 7 << 0 << 1 << true << ""
-            << "127.0.0.1" << 7 << QStringList();
+            << "10.0.0.5" << 7 << QStringList();
         QTest::newRow("client asks with 0 and stores nothing")
             << std::optional(two) << client << 0 << 1 << 1 << true << ""
-            << "10.0.0.5" << 0 << QStringList();
+            << "127.0.0.1" << 0 << QStringList();
         QTest::newRow("no interface list: typed address")
             << std::optional<QStringList>() << server << 255 << -1 << 0 << false << "10.0.0.7"
             << "10.0.0.7" << 255 << QStringList("Unable to resolve Local Host name");
@@ -106,17 +106,44 @@ private slots:
         QCOMPARE(recorder.texts, boxes);
     }
 
+    // Without anyone to ask (or with nothing picked) the first address is
+    // taken, so it must be one that other hosts can reach.
     void withoutDialogsTheFirstAddressIsTaken() {
         SetHostAddressProvider([] { return std::optional(QStringList{"127.0.0.1", "10.0.0.5"}); });
         int n = 255;
-        QCOMPARE(ChooseLocalAddress(n, AddressRole::Server), std::optional<QString>("127.0.0.1"));
+        QCOMPARE(ChooseLocalAddress(n, AddressRole::Server), std::optional<QString>("10.0.0.5"));
         QCOMPARE(n, 255);
     }
 
-    void realListHoldsLoopback() {
+    void loopbackComesLast_data() {
+        QTest::addColumn<QStringList>("system");
+        QTest::addColumn<QStringList>("listed");
+        QTest::newRow("loopback and one card")
+            << QStringList{"127.0.0.1", "192.0.2.2"} << QStringList{"192.0.2.2", "127.0.0.1"};
+        QTest::newRow("others keep their order")
+            << QStringList{"127.0.0.1", "198.51.100.9", "127.0.1.1", "10.0.0.5", "192.0.2.2"}
+            << QStringList{"198.51.100.9", "10.0.0.5", "192.0.2.2", "127.0.0.1", "127.0.1.1"};
+        QTest::newRow("all of 127/8 is loopback, its neighbours are not")
+            << QStringList{"127.255.255.254", "126.255.255.255", "128.0.0.1"}
+            << QStringList{"126.255.255.255", "128.0.0.1", "127.255.255.254"};
+        QTest::newRow("loopback only") << QStringList{"127.0.0.1"} << QStringList{"127.0.0.1"};
+        QTest::newRow("none") << QStringList() << QStringList();
+    }
+    void loopbackComesLast() {
+        QFETCH(QStringList, system);
+        QFETCH(QStringList, listed);
+        SetHostAddressProvider([system] { return std::optional(system); });
+        QCOMPARE(HostAddressList(), std::optional(listed));
+    }
+
+    void realListHoldsLoopbackLast() {
         auto list = HostAddressList();
         QVERIFY(list.has_value());
         QVERIFY(list->contains("127.0.0.1"));
+        const auto firstLoopback = std::find_if(
+            list->begin(), list->end(), [](const QString& s) { return s.startsWith("127."); });
+        QVERIFY(std::all_of(firstLoopback, list->end(),
+                            [](const QString& s) { return s.startsWith("127."); }));
     }
 };
 

@@ -239,6 +239,8 @@ private slots:
         pAlert->hide(); // hidden alerts go too
         app.View()->OnTimer();
         QCOMPARE(app.m_pListener->m_nActiveClients, clientRunning ? 1 : 0);
+        QCOMPARE(bool(app.View()->Alert()), clientRunning);
+        QTest::qWait(50); // the window goes once control is back in the event loop
         QCOMPARE(bool(pAlert), clientRunning);
     }
 

@@ -270,31 +270,20 @@ private slots:
 
     void onlyShownPagesAreConfirmed_data() {
         QTest::addColumn<QList<int>>("visited");
-        QTest::addColumn<QString>("inPath");
-        QTest::addColumn<QString>("outPath");
         QTest::addColumn<QString>("allow1");
-        // The first page is shown as the sheet opens; the paths below are as
-        // a hand-edited settings file might hold them.
-        QTest::newRow("options only") << QList<int>{Options} << "/srv/in/"
-                                      << "/srv/out"
-                                      << "10.0.0.9";
-        QTest::newRow("outbound") << QList<int>{Outbound} << "/srv/in/"
-                                  << "/srv/out/"
-                                  << "10.0.0.9";
-        QTest::newRow("allow") << QList<int>{Allow} << "/srv/in/"
-                               << "/srv/out"
-                               << "10.0.0.1";
-        QTest::newRow("every page") << QList<int>{Outbound, Allow, Deny, Options} << "/srv/in/"
-                                    << "/srv/out/"
-                                    << "10.0.0.1";
+        // The first page is shown as the sheet opens.
+        QTest::newRow("options only") << QList<int>{Options} << "10.0.0.9";
+        QTest::newRow("outbound") << QList<int>{Outbound} << "10.0.0.9";
+        QTest::newRow("allow") << QList<int>{Allow} << "10.0.0.1";
+        QTest::newRow("every page") << QList<int>{Outbound, Allow, Deny, Options} << "10.0.0.1";
     }
     void onlyShownPagesAreConfirmed() {
         QFETCH(QList<int>, visited);
-        QFETCH(QString, inPath);
-        QFETCH(QString, outPath);
         QFETCH(QString, allow1);
         RecordingCore core;
-        core.m_strInPath = "/srv/in/";
+        // Paths as a hand-edited settings file might hold them: shown but
+        // untouched, they stay exactly as they are.
+        core.m_strInPath = "";
         core.m_strOutPath = "/srv/out";
         core.m_strAllow[0] = "10.0.0.1";
         core.m_nDefAddress = 2;
@@ -306,11 +295,50 @@ private slots:
         core.m_strAllow[0] = "10.0.0.9";
         s.Ok();
         QVERIFY(!s.sheet.isVisible());
-        QCOMPARE(core.m_strInPath, inPath);
-        QCOMPARE(core.m_strOutPath, outPath);
+        QCOMPARE(core.m_strInPath, QString(""));
+        QCOMPARE(core.m_strOutPath, QString("/srv/out"));
         QCOMPARE(core.m_strAllow[0], allow1);
         QCOMPARE(core.m_nDefAddress, 2);
         QCOMPARE(core.nRenewals, 0);
+    }
+
+    // A path is normalised and stored only when its text was changed in the
+    // sheet; typing it back to what it was counts as unchanged.
+    void pathsStoredOnlyWhenChanged_data() {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QStringList>("typed"); // in turn, each followed by Apply
+        QTest::addColumn<QString>("after");
+        const QString here = QDir::currentPath() + "/";
+        for (int page : {int(Inbound), int(Outbound)}) {
+            const char* name = page == Inbound ? "inbound" : "outbound";
+            QTest::addRow("%s empty, untouched", name) << page << "" << QStringList() << "";
+            QTest::addRow("%s no separator, untouched", name)
+                << page << "/srv/x" << QStringList() << "/srv/x";
+            QTest::addRow("%s typed back as it was", name)
+                << page << "/srv/x" << QStringList("/srv/x") << "/srv/x";
+            QTest::addRow("%s emptied", name) << page << "/srv/x" << QStringList("") << here;
+            QTest::addRow("%s changed, then applied again untouched", name)
+                << page << "" << QStringList{"/srv/y", "/srv/y/"} << "/srv/y/";
+        }
+    }
+    void pathsStoredOnlyWhenChanged() {
+        QFETCH(int, page);
+        QFETCH(QString, before);
+        QFETCH(QStringList, typed);
+        QFETCH(QString, after);
+        RecordingCore core;
+        QString& path = page == Inbound ? core.m_strInPath : core.m_strOutPath;
+        path = before;
+        Sheet s(core);
+        s.Visit(Options);
+        s.Visit(page);
+        for (const QString& text : typed) {
+            s.Type(page, page == Inbound ? 1000 : 1002, text);
+            s.Apply();
+        }
+        s.Ok();
+        QCOMPARE(path, after);
     }
 
     void confirmCopiesEachField_data() {
@@ -372,7 +400,8 @@ private slots:
         QTest::newRow("remembered, kept") << 2 << true << true << false << 2;
         QTest::newRow("remembered, unticked") << 2 << true << true << true << 255;
         QTest::newRow("asking, left") << 255 << true << false << false << 255;
-        QTest::newRow("asking, ticked") << 255 << true << false << true << 255;
+        // Ticked: the address listened on now (the second of two) is kept.
+        QTest::newRow("asking, ticked") << 255 << true << false << true << 2;
     }
     void multihomedBox() {
         QFETCH(int, defAddress);
@@ -381,6 +410,11 @@ private slots:
         QFETCH(bool, click);
         QFETCH(int, stored);
         RecordingCore core;
+        SetHostAddressProvider([] { return std::optional(QStringList{"127.0.0.1", "127.0.0.2"}); });
+        core.listenAddress = "127.0.0.2";
+        core.m_strPort = QString::number(FreeUdpPort());
+        core.m_pListener = new CListenSocket;
+        QVERIFY(core.m_pListener->StartListening());
         core.m_nDefAddress = defAddress;
         Sheet s(core);
         s.Visit(Options);
@@ -391,6 +425,7 @@ private slots:
             s.Click(Options, 1035);
         QCOMPARE(pBox->isChecked(), enabled && click ? !checked : checked);
         s.Ok();
+        SetHostAddressProvider(nullptr);
         QCOMPARE(core.m_nDefAddress, stored);
     }
 

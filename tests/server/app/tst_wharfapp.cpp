@@ -289,6 +289,47 @@ private slots:
         QCOMPARE(pView->m_rows[2].pProgress->value(), 57);
     }
 
+    // A hand-edited bDisplay: whatever is shown is also what the progress
+    // messages update.
+    void storedViewTypeShowsWhatUpdates_data() {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<bool>("bars");
+        QTest::addColumn<int>("afterToggle");
+        QTest::newRow("0: counts") << 0 << false << 1;
+        QTest::newRow("1: bars") << 1 << true << 0;
+        QTest::newRow("2: bars") << 2 << true << 0;
+        QTest::newRow("255: bars") << 255 << true << 0;
+        QTest::newRow("-1: bars") << -1 << true << 0;
+    }
+    void storedViewTypeShowsWhatUpdates() {
+        QFETCH(int, stored);
+        QFETCH(bool, bars);
+        QFETCH(int, afterToggle);
+        Setup setup;
+        QSettings(setup.home.Path() + "/Harnwick/Wharfkeep.ini", QSettings::IniFormat)
+            .setValue("bDisplay", stored);
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        CWharfView* pView = app.View();
+        auto& row = pView->m_rows[1];
+        QCOMPARE(row.pProgress->isVisible(), bars);
+        QCOMPARE(row.pPercent->isVisible(), !bars);
+        QCOMPARE(row.pBytes->isVisible(), !bars);
+        app.m_strReportText = "42";
+        app.m_strReportCount = "420/1000";
+        pView->HandleMessage(WM_SLOT_PROGRESS, 2);
+        pView->FlushControls();
+        if (bars) {
+            QCOMPARE(row.pProgress->value(), 42);
+        } else {
+            QCOMPARE(row.pPercent->text(), QString("42"));
+            QCOMPARE(row.pBytes->text(), QString("420/1000"));
+        }
+        app.MainFrame()->Action(ID_PROGRESS_VIEW)->trigger();
+        QCOMPARE(setup.Stored("bDisplay").toInt(), afterToggle);
+        QCOMPARE(row.pProgress->isVisible(), afterToggle == 1);
+    }
+
     void busyDialogsAskWithTheirOwnTexts_data() {
         QTest::addColumn<bool>("portChange");
         QTest::addColumn<QString>("button");
