@@ -1,6 +1,7 @@
 #include "AddressDialogs.h"
 
 #include "MessageBox.h"
+#include "WindowCaption.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -9,7 +10,25 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
+
+namespace {
+// A list with nothing selected shows no focus mark on any entry: the mark on
+// the first entry looked like a choice already made.
+class CNoFocusWithoutSelection : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* pOption, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(pOption, index);
+        const auto* pView = qobject_cast<const QAbstractItemView*>(parent());
+        if (pView && pView->selectionModel() && !pView->selectionModel()->hasSelection())
+            pOption->state &= ~QStyle::State_HasFocus;
+    }
+};
+} // namespace
 
 CMultihomedDlg::CMultihomedDlg(const QStringList& addresses, AddressRole role, QWidget* pParent)
     : QDialog(pParent) {
@@ -24,6 +43,8 @@ CMultihomedDlg::CMultihomedDlg(const QStringList& addresses, AddressRole role, Q
     m_pList->addItems(addresses);
     m_pList->setCurrentRow(-1);
     m_pList->clearSelection();
+    m_pList->setItemDelegate(new CNoFocusWithoutSelection(m_pList));
+    m_pList->setAccessibleName(windowTitle());
     pLayout->addWidget(m_pList);
     if (role == AddressRole::Server) {
         m_pDontAsk = new QCheckBox("Do not show this box again");
@@ -34,6 +55,8 @@ CMultihomedDlg::CMultihomedDlg(const QStringList& addresses, AddressRole role, Q
     pButtons->button(QDialogButtonBox::Ok)->setObjectName("1");
     connect(pButtons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     pLayout->addWidget(pButtons);
+    // The caption is the dialog's only instruction: it must show in full.
+    setMinimumWidth(CaptionWidth(windowTitle(), font()));
 }
 
 void CMultihomedDlg::accept() {
@@ -53,9 +76,12 @@ CListenAddressDlg::CListenAddressDlg(AddressRole role, QWidget* pParent) : QDial
     pIntro->setWordWrap(true);
     pLayout->addWidget(pIntro);
     auto* pRow = new QHBoxLayout;
-    pRow->addWidget(new QLabel("Server I.P. Address"));
+    auto* pLabel = new QLabel("Server I.P. Address");
+    pRow->addWidget(pLabel);
     m_pEdit = new QLineEdit;
     m_pEdit->setObjectName("1006");
+    m_pEdit->setAccessibleName(pLabel->text());
+    pLabel->setBuddy(m_pEdit);
     pRow->addWidget(m_pEdit);
     pLayout->addLayout(pRow);
     const char* pszWarning =

@@ -59,6 +59,7 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
     pAbout->setIcon(ToolIcon(ToolImage::About));
     pContextHelp->setIcon(ToolIcon(ToolImage::ContextHelp));
 
+    menuBar()->setAccessibleName("Menu bar");
     QMenu* pFile = menuBar()->addMenu("&File");
     pFile->addAction(pStop);
     pFile->addAction(pStart);
@@ -81,6 +82,7 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
 
     m_pToolBar = new QToolBar("Standard", this);
     m_pToolBar->setObjectName("59392");
+    m_pToolBar->setAccessibleName("Toolbar");
     m_pToolBar->setIconSize(QSize(16, 16));
     m_pToolBar->addAction(pAbout);
     m_pToolBar->addAction(pContextHelp);
@@ -92,6 +94,8 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
 
     m_pIdlePrompt = new QLabel("For Help, press F1 For the meaning of life, press Fz");
     statusBar()->setObjectName("59393");
+    statusBar()->setAccessibleName("Status bar");
+    m_pIdlePrompt->setAccessibleName("Status");
     statusBar()->setSizeGripEnabled(false);
     statusBar()->addWidget(m_pIdlePrompt, 1);
 

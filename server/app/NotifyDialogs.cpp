@@ -2,6 +2,7 @@
 
 #include "DialogUnits.h"
 #include "Icons.h"
+#include "WindowCaption.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -53,11 +54,16 @@ CClientAlert::CClientAlert()
     setAutoFillBackground(true);
 
     const CDialogUnits du(font());
-    setFixedSize(du.X(193), du.Y(70));
+    // Wide enough for the whole caption beside the window manager's buttons;
+    // the controls stretch with it.
+    const int nWidth = std::max(du.X(193), CaptionWidth(windowTitle(), font()));
+    const int nExtra = nWidth - du.X(193);
+    setFixedSize(nWidth, du.Y(70));
 
     m_pEdit = new QTextEdit(this);
     m_pEdit->setObjectName("1006");
-    m_pEdit->setGeometry(du.Rect(4, 4, 184, 16));
+    m_pEdit->setAccessibleName("New Client being Served");
+    m_pEdit->setGeometry(du.Rect(4, 4, 184, 16).adjusted(0, 0, nExtra, 0));
     m_pEdit->setReadOnly(true);
     m_pEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_pEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -66,11 +72,12 @@ CClientAlert::CClientAlert()
 
     auto* pOk = new QPushButton("OK", this);
     pOk->setObjectName("1");
-    pOk->setGeometry(du.Rect(8, 24, 176, 14));
+    pOk->setGeometry(du.Rect(8, 24, 176, 14).adjusted(0, 0, nExtra, 0));
 
     m_pAnimation = new QLabel(this);
     m_pAnimation->setObjectName("1037");
-    m_pAnimation->setGeometry(du.Rect(11, 44, 172, 24));
+    m_pAnimation->setAccessibleName("Animation");
+    m_pAnimation->setGeometry(du.Rect(11, 44, 172, 24).adjusted(0, 0, nExtra, 0));
     m_pAnimation->setAlignment(Qt::AlignCenter);
     auto* pMovie = new QMovie(s_strAnimation, QByteArray(), this);
     if (pMovie->isValid()) {
@@ -147,6 +154,7 @@ CAbout::CAbout() : QDialog(nullptr) {
 
     auto* pIcon = new QLabel;
     pIcon->setPixmap(WharfkeepIcon().pixmap(48, 48));
+    pIcon->setAccessibleName("Wharfkeep icon");
     auto* pName = new QLabel("Wharfkeep");
     QFont bold = pName->font();
     bold.setBold(true);
@@ -216,6 +224,7 @@ CStartupSplash::CStartupSplash(const QPixmap& picture, QWidget* pOwner)
     : QWidget(pOwner, Qt::SplashScreen | Qt::FramelessWindowHint), m_bitmap(picture),
       m_pOwner(pOwner) {
     setObjectName("CStartupSplash");
+    setAccessibleName("Wharfkeep");
     setFixedSize(m_bitmap.deviceIndependentSize().toSize());
     setCursor(Qt::ArrowCursor);
     if (pOwner && pOwner->isVisible()) {

@@ -82,6 +82,7 @@ CInboundPage::CInboundPage() : CPropertyPage(103, "Inbound") {
     const CDialogUnits du(font());
     AddGroup(du, "Inbound file path", 5, 5, 170, 25);
     m_pPath = AddEdit(du, 1000, 10, 15, 160, 12);
+    m_pPath->setAccessibleName("Inbound file path");
 }
 
 void CInboundPage::LoadFields(const CWharfCore& core) {
@@ -110,6 +111,8 @@ COutboundPage::COutboundPage() : CPropertyPage(105, "Outbound") {
     m_pPath = AddEdit(du, 1002, 10, 15, 160, 12);
     m_pForce = AddBox(du, 1004, "Only Send This File", 5, 35);
     m_pForceFile = AddEdit(du, 1003, 5, 50, 160, 12);
+    m_pPath->setAccessibleName("Outbound file path");
+    m_pForceFile->setAccessibleName("Only Send This File");
 }
 
 void COutboundPage::LoadFields(const CWharfCore& core) {
@@ -143,8 +146,10 @@ CListPage::CListPage(int nDialogId, const QString& strCaption, const QString& st
     const CDialogUnits du(font());
     m_pFlag = AddBox(du, 1005, strBox, 5, 5);
     // Entries 1 and 2 on the first line, left and right, and so on.
-    for (int i = 0; i < kListEntries; ++i)
+    for (int i = 0; i < kListEntries; ++i) {
         m_pEntry[i] = AddEdit(du, 1006 + i, i % 2 == 0 ? 5 : 95, 20 + 15 * (i / 2), 85, 12);
+        m_pEntry[i]->setAccessibleName(QString("%1 %2").arg(strCaption).arg(i + 1));
+    }
 }
 
 void CListPage::OnInitPage() {
@@ -194,10 +199,12 @@ COther::COther() : CPropertyPage(108, "Options") {
     m_pPort = AddEdit(du, 1006, 15, 15, 25, 12);
     m_pPort->setValidator(
         new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), m_pPort));
+    m_pPort->setAccessibleName("Use Port");
     AddGroup(du, "Timeout", 65, 5, 45, 25);
     m_pTimeout = AddEdit(du, 1007, 75, 15, 25, 12);
     m_pTimeout->setValidator(
         new QRegularExpressionValidator(QRegularExpression("[0-9]*"), m_pTimeout));
+    m_pTimeout->setAccessibleName("Timeout");
     const char* const texts[4] = {"Do not show multihomed request box",
                                   "Show alert box when minimised", "Allow tSize option request",
                                   "Allow timeout option request"};

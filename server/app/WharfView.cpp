@@ -104,6 +104,13 @@ CWharfView::CWharfView(QWidget* pParent) : QWidget(pParent) {
         row.pPercent = MakeEdit(this, 1035 + r, Units(305, y, 20, 11));
         row.pPercent->hide();
         row.pBin = MakeBox(this, 1040 + r, Units(330, y, 11, 10));
+        // Each control is named by its column and row: "Client 1", "File 1".
+        const std::pair<QWidget*, const char*> names[] = {
+            {row.pClient, "Client"}, {row.pTx, "Tx"},       {row.pRx, "Rx"},
+            {row.pFile, "File"},     {row.pBytes, "Bytes"}, {row.pProgress, "Progress"},
+            {row.pPercent, "%"},     {row.pBin, "Bin"}};
+        for (const auto& [pControl, pszColumn] : names)
+            pControl->setAccessibleName(QString("%1 %2").arg(pszColumn).arg(r + 1));
     }
     m_pBytesLabel->hide();
     m_pPercentLabel->hide();

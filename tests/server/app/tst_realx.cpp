@@ -7,6 +7,8 @@
 #include "WharfApp.h"
 #include "WharfView.h"
 
+#include "AddressDialogs.h"
+
 #include <QApplication>
 #include <QWindow>
 #include <QtTest>
@@ -80,6 +82,44 @@ private slots:
             nBytes += block->size() - 4;
         }
         QCOMPARE(nBytes, 3000);
+    }
+
+    // Under a window manager the caption shows in full. openbox draws it in
+    // its theme's font (8 points, bold, at the X server's resolution) beside
+    // the icon and three buttons; it cuts the caption once the frame is less
+    // than about 5 bar heights wider than the text.
+    void captionsShowInFull_data() {
+        QTest::addColumn<QString>("window");
+        QTest::newRow("server's multihomed dialog") << "multihomed server";
+        QTest::newRow("client's multihomed dialog") << "multihomed client";
+        QTest::newRow("new-client alert") << "alert";
+    }
+    void captionsShowInFull() {
+        QFETCH(QString, window);
+        const QStringList addresses{"127.0.0.1", "127.0.0.2"};
+        std::unique_ptr<QWidget> pWindow;
+        if (window == "alert") {
+            auto* pAlert = new CClientAlert;
+            pWindow.reset(pAlert);
+            pAlert->ShowAlert("127.0.0.1");
+        } else {
+            pWindow = std::make_unique<CMultihomedDlg>(
+                addresses, window.endsWith("server") ? AddressRole::Server : AddressRole::Client);
+            pWindow->show();
+        }
+        QVERIFY(QTest::qWaitForWindowExposed(pWindow.get()));
+        // The frame extents arrive from the manager a moment later.
+        QTRY_VERIFY(pWindow->frameGeometry().height() > pWindow->height());
+        const int nBar = pWindow->geometry().top() - pWindow->frameGeometry().top();
+        QFont captionFont("Sans");
+        captionFont.setPixelSize(qRound(8 * pWindow->screen()->physicalDotsPerInchY() / 72));
+        captionFont.setBold(true);
+        const int nText = QFontMetrics(captionFont).horizontalAdvance(pWindow->windowTitle());
+        QVERIFY2(pWindow->frameGeometry().width() >= nText + 6 * nBar,
+                 qPrintable(QString("%1 px for a caption of %2 px beside a bar of %3 px")
+                                .arg(pWindow->frameGeometry().width())
+                                .arg(nText)
+                                .arg(nBar)));
     }
 };
 

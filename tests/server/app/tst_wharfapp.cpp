@@ -3,18 +3,27 @@
 #include "HostAddresses.h"
 #include "ListenSocket.h"
 #include "MainFrame.h"
+#include "NotifyDialogs.h"
+#include "OptionsSheet.h"
 #include "TestSupport.h"
 #include "WharfApp.h"
 #include "WharfView.h"
 
+#include <QAccessible>
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenuBar>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTextEdit>
 #include <QToolBar>
 #include <QtTest>
 
@@ -74,6 +83,29 @@ bool RunClient(const QStringList& command) {
     process.start(command.first(), command.mid(1));
     loop.exec();
     return process.state() == QProcess::NotRunning && process.exitCode() == 0;
+}
+
+// What a screen reader would call a widget.
+QString AccessibleName(QWidget* p) {
+    QAccessibleInterface* pInterface = QAccessible::queryAccessibleInterface(p);
+    return pInterface ? pInterface->text(QAccessible::Name).trimmed() : QString();
+}
+
+// The controls of a window that a screen reader could not name.
+QStringList UnnamedControls(QWidget* pWindow) {
+    QStringList unnamed;
+    for (QWidget* p : pWindow->findChildren<QWidget*>()) {
+        const bool bControl = p->inherits("QAbstractButton") || p->inherits("QLineEdit") ||
+                              p->inherits("QTextEdit") || p->inherits("QAbstractItemView") ||
+                              p->inherits("QProgressBar") || p->inherits("QLabel") ||
+                              p->inherits("QGroupBox") || p->inherits("QToolBar") ||
+                              p->inherits("QStatusBar") || p->inherits("QMenuBar");
+        // Qt's own parts (the menu bar's and toolbar's overflow buttons) are
+        // Qt's to name.
+        if (bControl && !p->objectName().startsWith("qt_") && AccessibleName(p).isEmpty())
+            unnamed << QString("%1 %2").arg(p->metaObject()->className(), p->objectName());
+    }
+    return unnamed;
 }
 
 template <typename T> T* Find(CWharfView* pView, int nId) {
@@ -330,6 +362,72 @@ private slots:
         QCOMPARE(row.pProgress->isVisible(), afterToggle == 1);
     }
 
+    // Screen readers, and tests that drive the windows through
+    // accessibility, find every control by a name.
+    void everyControlIsNamed_data() {
+        QTest::addColumn<QString>("window");
+        for (const char* window :
+             {"main frame", "options sheet", "alert", "about", "multihomed, server",
+              "multihomed, client", "listening address", "port change", "stop serving"})
+            QTest::newRow(window) << window;
+    }
+    void everyControlIsNamed() {
+        QFETCH(QString, window);
+        Setup setup;
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        std::unique_ptr<QWidget> pOwned;
+        std::unique_ptr<CBusyDialogWindow> pBusy;
+        QWidget* pWindow = nullptr;
+        if (window == "main frame") {
+            pWindow = app.MainFrame();
+        } else if (window == "options sheet") {
+            auto* pSheet = new COptions(app);
+            pOwned.reset(pSheet);
+            pSheet->show();
+            for (int i = 0; i < pSheet->Tabs()->count(); ++i)
+                pSheet->Tabs()->setCurrentIndex(i);
+        } else if (window == "alert") {
+            auto* pAlert = new CClientAlert;
+            pOwned.reset(pAlert);
+            pAlert->ShowAlert("127.0.0.1");
+        } else if (window == "about") {
+            pOwned = std::make_unique<CAbout>();
+        } else if (window.startsWith("multihomed")) {
+            pOwned = std::make_unique<CMultihomedDlg>(
+                QStringList{"127.0.0.1", "127.0.0.2"},
+                window.endsWith("server") ? AddressRole::Server : AddressRole::Client);
+        } else if (window == "listening address") {
+            pOwned = std::make_unique<CListenAddressDlg>(AddressRole::Server);
+        } else {
+            pBusy = std::make_unique<CBusyDialogWindow>(
+                window == "port change" ? BusyDialogKind::PortChange : BusyDialogKind::StopServing);
+            pWindow = pBusy->Window();
+        }
+        if (pOwned)
+            pWindow = pOwned.get();
+        QVERIFY(pWindow);
+        QVERIFY(!AccessibleName(pWindow).isEmpty());
+        const QStringList unnamed = UnnamedControls(pWindow);
+        QVERIFY2(unnamed.isEmpty(), qPrintable("unnamed: " + unnamed.join(", ")));
+    }
+
+    void viewRowsAreNamedByColumnAndRow() {
+        Setup setup;
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        CWharfView* pView = app.View();
+        for (int r = 1; r <= CWharfView::kRows; ++r) {
+            const int base = 1000 + 6 * (r - 1);
+            const QList<std::pair<int, QString>> names{
+                {base, "Client"},   {base + 2, "Tx"},    {base + 3, "Rx"},
+                {base + 4, "File"}, {base + 5, "Bytes"}, {r == 5 ? 1030 : base + 7, "Progress"},
+                {1034 + r, "%"},    {1039 + r, "Bin"}};
+            for (const auto& [nId, column] : names)
+                QCOMPARE(AccessibleName(pView->Control(nId)), QString("%1 %2").arg(column).arg(r));
+        }
+    }
+
     void busyDialogsAskWithTheirOwnTexts_data() {
         QTest::addColumn<bool>("portChange");
         QTest::addColumn<QString>("button");
@@ -461,6 +559,24 @@ private slots:
         dialog.accept();
         QCOMPARE(dialog.m_nSelected, 1);
         QCOMPARE(dialog.m_bDontAskAgain, hasBox ? 1 : 0);
+    }
+
+    // With nothing selected no entry looks chosen, not even the one the
+    // keyboard focus rests on; a selection shows as usual.
+    void listBoxShowsNoFocusMarkWhileNothingIsSelected() {
+        CMultihomedDlg dialog({"192.0.2.2", "127.0.0.1"}, AddressRole::Server);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QListWidget* pList = dialog.findChild<QListWidget*>("1034");
+        auto picture = [pList] { return pList->viewport()->grab().toImage(); };
+        dialog.findChild<QPushButton*>("1")->setFocus();
+        const QImage withoutFocus = picture();
+        pList->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(pList->hasFocus());
+        QCOMPARE(pList->currentRow(), 0); // the keyboard's place, not a choice
+        QVERIFY(picture() == withoutFocus);
+        pList->item(0)->setSelected(true);
+        QVERIFY(picture() != withoutFocus);
     }
 
     void listenAddressDialogTexts_data() {
