@@ -26,6 +26,17 @@ void SetEditText(QLineEdit* pEdit, const QString& text) {
     pEdit->setText(text);
     pEdit->setCursorPosition(0);
 }
+
+// A path left as it was stays exactly as stored: an empty one must not
+// become the folder the program happened to start in. A changed one is
+// normalised, shown and stored.
+void ConfirmPath(QLineEdit* pEdit, QString& strField, QString& strSetting) {
+    if (pEdit->text() == strField)
+        return;
+    strField = COptions::NormalisePath(pEdit->text());
+    SetEditText(pEdit, strField);
+    strSetting = strField;
+}
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -94,13 +105,7 @@ void CInboundPage::OnInitPage() {
 }
 
 void CInboundPage::OnConfirm(CWharfCore& core) {
-    // A path left as it was stays exactly as stored: an empty one must not
-    // become the folder the program happened to start in.
-    if (m_pPath->text() == m_strInPath)
-        return;
-    m_strInPath = COptions::NormalisePath(m_pPath->text());
-    SetEditText(m_pPath, m_strInPath);
-    core.m_strInPath = m_strInPath;
+    ConfirmPath(m_pPath, m_strInPath, core.m_strInPath);
 }
 
 // ---------------------------------------------------------------------------
@@ -132,11 +137,7 @@ void COutboundPage::OnConfirm(CWharfCore& core) {
     m_strForceFile = m_pForceFile->text();
     core.m_bForce = m_bForce;
     core.m_strForceFile = m_strForceFile;
-    if (m_pPath->text() != m_strOutPath) {
-        m_strOutPath = COptions::NormalisePath(m_pPath->text());
-        SetEditText(m_pPath, m_strOutPath);
-        core.m_strOutPath = m_strOutPath;
-    }
+    ConfirmPath(m_pPath, m_strOutPath, core.m_strOutPath);
 }
 
 // ---------------------------------------------------------------------------
@@ -255,8 +256,9 @@ void COther::OnConfirm(CWharfCore& core) {
     if (m_bMultihomed == 1) {
         if (!m_bNoAddressRequest)
             core.m_nDefAddress = 255;
-        else if (core.m_nDefAddress == 255 && core.ListeningAddressPosition() > 0)
-            core.m_nDefAddress = core.ListeningAddressPosition();
+        else if (core.m_nDefAddress == 255)
+            if (const int nPosition = core.ListeningAddressPosition(); nPosition > 0)
+                core.m_nDefAddress = nPosition;
     }
     core.m_bAlertWhenMinimised = m_bAlert ? 1 : 0;
     core.m_bAllowTsize = m_bTsize ? 1 : 0;

@@ -13,19 +13,6 @@
 #include <QWindow>
 #include <QtTest>
 
-namespace {
-// Until the window manager has made w the active window.
-bool WaitActive(QWidget* w, int ms = 5000) {
-    QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
-        if (QApplication::activeWindow() == w)
-            return true;
-        QTest::qWait(20);
-    }
-    return false;
-}
-} // namespace
-
 class TestRealX : public QObject {
     Q_OBJECT
 private slots:
@@ -46,7 +33,7 @@ private slots:
         CWharfApp app;
         QVERIFY(app.InitInstance());
         CMainFrame* pFrame = app.MainFrame();
-        QVERIFY(WaitActive(pFrame));
+        QVERIFY(QTest::qWaitForWindowActive(pFrame));
         pFrame->showMinimized();
         QTRY_VERIFY(pFrame->isMinimized());
 
@@ -59,7 +46,7 @@ private slots:
         QVERIFY(pAlert);
         QTRY_VERIFY(pAlert->isVisible());
         pAlert->activateWindow();
-        QVERIFY(WaitActive(pAlert));
+        QVERIFY(QTest::qWaitForWindowActive(pAlert));
         if (hiddenFirst) {
             QTest::mouseClick(pAlert, Qt::LeftButton, {}, QPoint(5, 5));
             QTRY_VERIFY(!pAlert->isVisible());
@@ -67,7 +54,7 @@ private slots:
 
         pFrame->showNormal();
         pFrame->activateWindow();
-        QVERIFY(WaitActive(pFrame));
+        QVERIFY(QTest::qWaitForWindowActive(pFrame));
         QTRY_VERIFY(!pAlert);
         QVERIFY(!app.View()->Alert());
 
