@@ -19,14 +19,6 @@
 #include <QWindow>
 
 namespace {
-void CentreOnScreen(QWidget* pWindow) {
-    if (QScreen* pScreen = QGuiApplication::primaryScreen()) {
-        QRect frame = pWindow->frameGeometry();
-        frame.moveCenter(pScreen->availableGeometry().center());
-        pWindow->move(frame.topLeft());
-    }
-}
-
 bool IsButtonPress(QEvent* pEvent) {
     if (pEvent->type() != QEvent::MouseButtonPress &&
         pEvent->type() != QEvent::NonClientAreaMouseButtonPress)
@@ -121,22 +113,6 @@ bool CClientAlert::eventFilter(QObject* pWatched, QEvent* pEvent) {
 }
 
 // ---------------------------------------------------------------------------
-
-namespace {
-QWidget* AboutPage(int nDialogId, const QList<QLabel*>& lines) {
-    auto* pPage = new QWidget;
-    pPage->setObjectName(QString::number(nDialogId));
-    auto* pLayout = new QVBoxLayout(pPage);
-    pLayout->addStretch();
-    for (QLabel* pLine : lines) {
-        pLine->setAlignment(Qt::AlignCenter);
-        pLine->setWordWrap(true);
-        pLayout->addWidget(pLine);
-    }
-    pLayout->addStretch();
-    return pPage;
-}
-} // namespace
 
 CAbout::CAbout() : QDialog(nullptr) {
     InitWharfkeepResources();

@@ -17,3 +17,13 @@ private:
     double m_fX;
     double m_fY;
 };
+
+class QLabel;
+class QWidget;
+template <typename T> class QList;
+
+// Puts a window in the middle of the primary screen's free area.
+void CentreOnScreen(QWidget* pWindow);
+
+// One page of an about sheet: its lines centred, one under the other.
+QWidget* AboutPage(int nDialogId, const QList<QLabel*>& lines);
