@@ -1,5 +1,7 @@
 #include "MessageBox.h"
 
+#include "Modal.h"
+
 #include <cstdio>
 
 namespace {
@@ -27,6 +29,7 @@ int DefaultButton(unsigned type) {
 }
 
 int AfxMessageBox(const QString& text, unsigned type) {
+    CModalScope modal;
     if (g_handler)
         return g_handler(text, type);
     QString line = g_title.isEmpty() ? text : g_title + ": " + text;

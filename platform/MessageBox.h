@@ -24,7 +24,8 @@ constexpr int IDNO = 7;
 // install one that shows a window, tests install one that records the text
 // and answers from a script. Without a handler, or with no screen to show it
 // on, the text goes to standard error and the default button is the answer,
-// so nothing ever waits for a click that cannot come.
+// so nothing ever waits for a click that cannot come. Every box counts as a
+// modal window (Modal.h) while open.
 using MessageBoxHandler = std::function<int(const QString& text, unsigned type)>;
 
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler); // returns the previous one

@@ -2,6 +2,7 @@
 
 #include "LocalAddress.h"
 #include "MessageBox.h"
+#include "Modal.h"
 #include "SkifferCore.h"
 #include "Tftp.h"
 
@@ -570,10 +571,17 @@ void CTransferSocket::EndTransfer(int nCode) {
 }
 
 void CTransferSocket::CheckTimeout() {
-    if (m_bActive != 1 || m_bInMessageBox)
+    // Nobody can answer the server while a modal window is open, this
+    // transfer's or any other; the time-out counts again from when it closes.
+    if (m_bActive != 1 || m_bInMessageBox || CModalScope::IsOpen())
         return;
     time_t tNow = CTime::GetCurrentTime().GetTime();
-    if (tNow - m_nTimeout > m_tLastActivity.GetTime()) {
+    time_t tFrom = m_tLastActivity.GetTime();
+    time_t tClosed = CModalScope::LastClosed().GetTime();
+    // A close "after now" means the clock was set back since; it is passed over.
+    if (tClosed > tFrom && tClosed <= tNow)
+        tFrom = tClosed;
+    if (tNow - m_nTimeout > tFrom) {
         ShowStatus("Timed out");
         EndTransfer(-1);
     }

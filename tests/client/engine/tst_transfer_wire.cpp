@@ -4,6 +4,7 @@
 #include "ClientFixture.h"
 #include "Idle.h"
 #include "MessageBox.h"
+#include "Modal.h"
 
 #include <arpa/inet.h>
 
@@ -947,6 +948,108 @@ private slots:
         QCOMPARE(boxes.texts, QStringList{"Error writing to local file"});
         QCOMPARE(w.T().m_bActive, 0);
         QVERIFY(w.Silent());
+    }
+    // Any modal window of the program, not only the transfer's own, holds
+    // off the time-out, which counts again from when the window closes.
+    void modalWindowHoldsOffTheTimeOut_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<int>("nKind"); // 0 message box, 1 bare scope, 2 box over a dialog
+        QTest::addColumn<int>("nClosedAt");
+        // Each row starts later than the one before closed its window, which
+        // would otherwise count as a close during this row's transfer.
+        QTest::addColumn<int>("nStart");
+        QTest::newRow("fetch, message box") << 0 << 0 << 60 << 60000;
+        QTest::newRow("send, message box") << 1 << 0 << 60 << 61000;
+        QTest::newRow("fetch, dialog") << 0 << 1 << 60 << 62000;
+        QTest::newRow("send, dialog") << 1 << 1 << 60 << 63000;
+        QTest::newRow("fetch, box over a dialog") << 0 << 2 << 80 << 64000;
+    }
+    void modalWindowHoldsOffTheTimeOut() {
+        QFETCH(int, bSending);
+        QFETCH(int, nKind);
+        QFETCH(int, nClosedAt);
+        QFETCH(int, nStart);
+        const time_t t0 = nStart;
+        CTime::SetTestTime(t0);
+        Wire w;
+        w.f.NewTransfer(bSending, 512, 10);
+        QByteArray content = Pattern(2000);
+        if (bSending) {
+            QVERIFY(w.Send(content));
+            QCOMPARE(w.Exchange(Ack(0)), Some(Data(1, content.left(512))));
+        } else {
+            QVERIFY(w.Fetch());
+            QCOMPARE(w.Exchange(Data(1, content.left(512))), Some(Ack(1)));
+        }
+        QList<int> activeWhileOpen;
+        auto whileOpen = [&] {
+            // The user reads it for a minute while idle processing goes on.
+            CTime::AdvanceTestTime(60);
+            w.T().CheckTimeout();
+            for (long l = 0; l < 256; ++l)
+                w.f.core.OnIdle(l);
+            activeWhileOpen << w.T().m_bActive;
+        };
+        MessageBoxHandler previous = SetMessageBoxHandler([&](const QString&, unsigned) {
+            whileOpen();
+            return IDOK;
+        });
+        if (nKind == 0) {
+            AfxMessageBox("Settings saved");
+        } else if (nKind == 1) {
+            CModalScope dialog;
+            whileOpen();
+        } else {
+            CModalScope dialog;
+            AfxMessageBox("Settings saved");
+            CTime::AdvanceTestTime(20); // the box is gone, the dialog is not
+            w.T().CheckTimeout();
+            activeWhileOpen << w.T().m_bActive;
+        }
+        SetMessageBoxHandler(previous);
+        QCOMPARE(CTime::GetCurrentTime(), CTime(t0 + nClosedAt));
+        QVERIFY(!activeWhileOpen.isEmpty());
+        QCOMPARE(activeWhileOpen, QList<int>(activeWhileOpen.size(), 1));
+        QString strBefore = w.f.core.LastStatus();
+        w.T().CheckTimeout(); // right after it closed
+        QCOMPARE(w.T().m_bActive, 1);
+        CTime::SetTestTime(t0 + nClosedAt + 10);
+        w.T().CheckTimeout();
+        QCOMPARE(w.T().m_bActive, 1);
+        QCOMPARE(w.f.core.LastStatus(), strBefore);
+        CTime::SetTestTime(t0 + nClosedAt + 11);
+        w.T().CheckTimeout();
+        QCOMPARE(w.T().m_bActive, 0);
+        QCOMPARE(w.f.core.LastStatus(), QString("Timed out"));
+        QVERIFY(w.Silent());
+    }
+
+    // A window that closed "after now" tells of a clock set back since; it
+    // never holds off a time-out.
+    void windowClosedAfterNowPassedOver_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<int>("nClosedAhead"); // seconds after the transfer starts
+        QTest::newRow("fetch, an hour ahead") << 0 << 3600;
+        QTest::newRow("send, an hour ahead") << 1 << 3600;
+        QTest::newRow("fetch, a minute ahead") << 0 << 60;
+    }
+    void windowClosedAfterNowPassedOver() {
+        QFETCH(int, bSending);
+        QFETCH(int, nClosedAhead);
+        const time_t t0 = 80000;
+        CTime::SetTestTime(t0 + nClosedAhead);
+        { CModalScope dialog; }
+        CTime::SetTestTime(t0);
+        Wire w;
+        w.f.NewTransfer(bSending, 512, 10);
+        QVERIFY(bSending ? w.Send(Pattern(2000)) : w.Fetch());
+        CTime::SetTestTime(t0 + 10);
+        w.T().CheckTimeout();
+        QCOMPARE(w.T().m_bActive, 1);
+        CTime::SetTestTime(t0 + 11);
+        w.T().CheckTimeout();
+        QCOMPARE(w.T().m_bActive, 0);
+        QCOMPARE(w.f.core.LastStatus(), QString("Timed out"));
     }
 };
 
