@@ -35,6 +35,10 @@ int AfxMessageBox(const QString& text, unsigned type) {
     QString line = g_title.isEmpty() ? text : g_title + ": " + text;
     std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
     std::fflush(stderr);
+    // Nobody can have said yes: a question answers No, so that nothing is
+    // overwritten or deleted without a person agreeing.
+    if ((type & MB_TYPEMASK) == MB_YESNO)
+        return IDNO;
     return DefaultButton(type);
 }
 

@@ -23,9 +23,9 @@ constexpr int IDNO = 7;
 // Every message box goes through one replaceable handler: the programs
 // install one that shows a window, tests install one that records the text
 // and answers from a script. Without a handler, or with no screen to show it
-// on, the text goes to standard error and the default button is the answer,
-// so nothing ever waits for a click that cannot come. Every box counts as a
-// modal window (Modal.h) while open.
+// on, the text goes to standard error and the default button is the answer
+// (but a Yes/No question is answered No), so nothing ever waits for a click
+// that cannot come. Every box counts as a modal window (Modal.h) while open.
 using MessageBoxHandler = std::function<int(const QString& text, unsigned type)>;
 
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler); // returns the previous one

@@ -182,7 +182,8 @@ private slots:
         QTest::addColumn<int>("answer");
         QTest::newRow("ok") << MB_OK << IDOK;
         QTest::newRow("ok with icon") << (MB_OK | MB_ICONINFORMATION) << IDOK;
-        QTest::newRow("yes/no question") << (MB_YESNO | MB_ICONQUESTION) << IDYES;
+        // Nobody is there to say yes: a question is answered No whatever its default.
+        QTest::newRow("yes/no question") << (MB_YESNO | MB_ICONQUESTION) << IDNO;
         QTest::newRow("yes/no, second default") << (MB_YESNO | MB_DEFBUTTON2) << IDNO;
         QTest::newRow("ok/cancel") << MB_OKCANCEL << IDOK;
     }

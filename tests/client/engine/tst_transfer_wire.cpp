@@ -1024,6 +1024,35 @@ private slots:
         QVERIFY(w.Silent());
     }
 
+    // With no screen nobody can agree to an overwrite: the question answers
+    // No, nothing is requested and the file stays as it was.
+    void overwriteQuestionWithoutAScreen_data() {
+        QTest::addColumn<bool>("bExists");
+        QTest::addColumn<QByteArray>("old");
+        QTest::newRow("file with contents") << true << QByteArray("old contents");
+        QTest::newRow("empty file") << true << QByteArray();
+        QTest::newRow("no file: nothing to ask") << false << QByteArray();
+    }
+    void overwriteQuestionWithoutAScreen() {
+        QFETCH(bool, bExists);
+        QFETCH(QByteArray, old);
+        Wire w;
+        w.f.core.m_bOverWrite = 0;
+        if (bExists)
+            w.f.WriteLocal("got.bin", old);
+        w.f.NewTransfer(0);
+        MessageBoxHandler previous = SetMessageBoxHandler(nullptr);
+        int bResult = w.T().StartFetch("r", "got.bin", "127.0.0.1", w.listener.Port(), 1);
+        SetMessageBoxHandler(previous);
+        QCOMPARE(bResult, bExists ? 0 : 1);
+        QCOMPARE(w.T().m_bActive, bExists ? 0 : 1);
+        QCOMPARE(w.TakeRequest(), !bExists);
+        QVERIFY(w.Silent());
+        QCOMPARE(w.f.ReadLocal("got.bin"), old);
+        if (bExists)
+            QVERIFY(!w.T().m_pFile);
+    }
+
     // A window that closed "after now" tells of a clock set back since; it
     // never holds off a time-out.
     void windowClosedAfterNowPassedOver_data() {
