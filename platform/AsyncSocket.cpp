@@ -36,7 +36,7 @@ bool CAsyncSocket::Create(unsigned nSocketPort, int nSocketType, long lEvent,
     local.sin_family = AF_INET;
     local.sin_port = htons(static_cast<uint16_t>(nSocketPort));
     if (lpszSocketAddress && *lpszSocketAddress) {
-        if (inet_pton(AF_INET, lpszSocketAddress, &local.sin_addr) != 1) {
+        if (!ParseHostAddress(QString::fromLatin1(lpszSocketAddress), &local.sin_addr)) {
             errno = EINVAL;
             return false;
         }
@@ -143,7 +143,7 @@ int CAsyncSocket::SendTo(const void* lpBuf, int nBufLen, unsigned nHostPort,
     sockaddr_in to{};
     to.sin_family = AF_INET;
     if (nHostPort > 65535 || !lpszHostAddress ||
-        inet_pton(AF_INET, lpszHostAddress, &to.sin_addr) != 1) {
+        !ParseHostAddress(QString::fromLatin1(lpszHostAddress), &to.sin_addr)) {
         errno = EINVAL;
         return SOCKET_ERROR;
     }
@@ -244,4 +244,15 @@ void CAsyncSocket::SetSelectHook(SelectHook hook) {
 QString DottedAddress(const sockaddr_in& addr) {
     const auto* b = reinterpret_cast<const unsigned char*>(&addr.sin_addr.s_addr);
     return QString::asprintf("%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+}
+
+bool ParseHostAddress(const QString& strHost, in_addr* pAddress) {
+    if (strHost.contains(QChar(0)))
+        return false;
+    in_addr address{};
+    if (::inet_aton(strHost.toLatin1().constData(), &address) == 0)
+        return false;
+    if (pAddress)
+        *pAddress = address;
+    return true;
 }

@@ -31,8 +31,9 @@ public:
     CAsyncSocket(const CAsyncSocket&) = delete;
     CAsyncSocket& operator=(const CAsyncSocket&) = delete;
 
-    // Binds to the dotted local address (any address when null or empty) and
-    // port (0: the system picks one). Only SOCK_DGRAM is supported.
+    // Binds to the local address (read by ParseHostAddress; any address when
+    // null or empty) and port (0: the system picks one). Only SOCK_DGRAM is
+    // supported.
     bool Create(unsigned nSocketPort = 0, int nSocketType = SOCK_DGRAM,
                 long lEvent = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE,
                 const char* lpszSocketAddress = nullptr);
@@ -47,7 +48,8 @@ public:
                     int nFlags = 0);
     int SendTo(const void* lpBuf, int nBufLen, const sockaddr* lpSockAddr, socklen_t nSockAddrLen,
                int nFlags = 0);
-    // Sends to a dotted host address; a port above 65535 is refused, not cut.
+    // Sends to a host address read by ParseHostAddress; a port above 65535 is
+    // refused, not cut.
     int SendTo(const void* lpBuf, int nBufLen, unsigned nHostPort, const char* lpszHostAddress,
                int nFlags = 0);
 
@@ -100,3 +102,10 @@ private:
 
 // Dotted text of an IPv4 socket address, first octet first.
 QString DottedAddress(const sockaddr_in& addr);
+
+// Reads a host address text as the platform's inet_addr does (glibc inet_aton): "127.1" is
+// 127.0.0.1, parts may be octal or hexadecimal, and whitespace may end the text. False when
+// inet_aton refuses it, or when the text holds a NUL (which would cut it short unseen).
+// Every host text that becomes an address goes through here, so a host the client's form
+// accepts is never refused by the socket. pAddress may be null to only check the text.
+bool ParseHostAddress(const QString& strHost, in_addr* pAddress);

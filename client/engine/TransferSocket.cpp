@@ -6,7 +6,6 @@
 #include "SkifferCore.h"
 #include "Tftp.h"
 
-#include <arpa/inet.h>
 #include <sys/stat.h>
 
 #include <QFile>
@@ -199,7 +198,8 @@ int CTransferSocket::SendRequest(int nLength, const QString& strHost, int nPort)
     QByteArray host = strHost.toLatin1();
     m_requestAddr = sockaddr_in{};
     m_requestAddr.sin_family = AF_INET;
-    ::inet_pton(AF_INET, host.constData(), &m_requestAddr.sin_addr);
+    // An unreadable host is refused by SendTo below, which reads it alike.
+    ParseHostAddress(strHost, &m_requestAddr.sin_addr);
     m_bPeerKnown = false;
     m_tLastActivity = CTime::GetCurrentTime();
     // A port outside 0 to 65535 is refused whole by the socket layer, never cut.

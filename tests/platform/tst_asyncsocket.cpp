@@ -127,6 +127,83 @@ private slots:
         QVERIFY(!peer.Receive(100));
     }
 
+    void parseHostAddress_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("bValid");
+        QTest::addColumn<QString>("dotted");
+        QTest::newRow("dotted") << "127.0.0.1" << true << "127.0.0.1";
+        QTest::newRow("second host") << "127.0.0.2" << true << "127.0.0.2";
+        QTest::newRow("two parts: last fills 24 bits") << "127.1" << true << "127.0.0.1";
+        QTest::newRow("three parts: last fills 16 bits") << "127.0.258" << true << "127.0.1.2";
+        QTest::newRow("one number") << "2130706433" << true << "127.0.0.1";
+        QTest::newRow("hexadecimal part") << "0x7f.1" << true << "127.0.0.1";
+        QTest::newRow("octal part") << "0177.0.0.01" << true << "127.0.0.1";
+        QTest::newRow("largest number") << "4294967295" << true << "255.255.255.255";
+        QTest::newRow("whitespace ends the text") << "127.0.0.1 rest" << true << "127.0.0.1";
+        QTest::newRow("a word") << "word" << false << "";
+        QTest::newRow("empty") << "" << false << "";
+        QTest::newRow("five parts") << "1.2.3.4.5" << false << "";
+        QTest::newRow("part above 255") << "256.1.1.1" << false << "";
+        QTest::newRow("number above 32 bits") << "4294967296" << false << "";
+        QTest::newRow("not an octal digit") << "08.0.0.1" << false << "";
+        QTest::newRow("letter after the address") << "127.0.0.1x" << false << "";
+        QTest::newRow("leading space") << " 127.0.0.1" << false << "";
+        QTest::newRow("trailing dot") << "127.0.0.1." << false << "";
+        QTest::newRow("NUL inside") << QString::fromLatin1("127.0.0.1\0junk", 14) << false << "";
+        QTest::newRow("digits of another script")
+            << QString::fromUtf8("\u0661\u0662\u0667.1") << false << "";
+    }
+    void parseHostAddress() {
+        QFETCH(QString, text);
+        QFETCH(bool, bValid);
+        QFETCH(QString, dotted);
+        in_addr address{};
+        address.s_addr = htonl(0x01020304);
+        QCOMPARE(ParseHostAddress(text, &address), bValid);
+        QCOMPARE(ParseHostAddress(text, nullptr), bValid);
+        sockaddr_in read{};
+        read.sin_addr = address;
+        // A refused text leaves the address as it was.
+        QCOMPARE(DottedAddress(read), bValid ? dotted : QString("1.2.3.4"));
+    }
+
+    // Binding and sending read a host text alike, so "127.1" reaches 127.0.0.1.
+    void hostTextOnTheWire_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("bound");
+        QTest::newRow("dotted") << "127.0.0.1"
+                                << "127.0.0.1";
+        QTest::newRow("two parts") << "127.1"
+                                   << "127.0.0.1";
+        QTest::newRow("hexadecimal") << "0x7f.0.0.1"
+                                     << "127.0.0.1";
+        QTest::newRow("one number") << "2130706433"
+                                    << "127.0.0.1";
+        QTest::newRow("second host, two parts") << "127.2"
+                                                << "127.0.0.2";
+    }
+    void hostTextOnTheWire() {
+        QFETCH(QString, text);
+        QFETCH(QString, bound);
+        QByteArray host = text.toLatin1();
+        ProbeSocket socket;
+        QVERIFY(socket.Create(0, SOCK_DGRAM, FD_READ, host.constData()));
+        QString address;
+        unsigned nPort = 0;
+        QVERIFY(socket.GetSockName(address, nPort));
+        QCOMPARE(address, bound);
+        if (bound != "127.0.0.1")
+            return; // the peer listens on 127.0.0.1 only
+        UdpPeer peer;
+        QCOMPARE(socket.SendTo("ping", 4, peer.Port(), host.constData()), 4);
+        QCOMPARE(peer.Receive(), std::optional<QByteArray>("ping"));
+        // And the answer comes back to the socket bound by that text.
+        QVERIFY(peer.SendTo(static_cast<uint16_t>(nPort), "pong"));
+        QVERIFY(WaitFor([&] { return socket.results.size() == 1; }));
+        QCOMPARE(socket.results[0], 4);
+        QCOMPARE(DottedAddress(socket.from), QString("127.0.0.1"));
+    }
+
     void bufferSizeReadsBackAsSet_data() {
         QTest::addColumn<int>("option");
         QTest::addColumn<int>("asked");

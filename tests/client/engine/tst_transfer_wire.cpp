@@ -949,6 +949,40 @@ private slots:
         QCOMPARE(w.T().m_bActive, 0);
         QVERIFY(w.Silent());
     }
+    // The host text is read as inet_addr reads it, the same for the request
+    // and for telling the server's answers.
+    void hostTextAsInetAddrReadsIt_data() {
+        QTest::addColumn<QString>("strHost");
+        QTest::addColumn<bool>("bStarted");
+        QTest::newRow("dotted") << "127.0.0.1" << true;
+        QTest::newRow("two parts") << "127.1" << true;
+        QTest::newRow("hexadecimal") << "0x7f.0.0.1" << true;
+        QTest::newRow("one number") << "2130706433" << true;
+        QTest::newRow("five parts") << "127.0.0.1.5" << false;
+        QTest::newRow("a word") << "localhost" << false;
+    }
+    void hostTextAsInetAddrReadsIt() {
+        QFETCH(QString, strHost);
+        QFETCH(bool, bStarted);
+        Wire w;
+        w.f.NewTransfer(0);
+        MessageBoxRecorder boxes;
+        int bResult = w.T().StartFetch("r", "got.bin", strHost, w.listener.Port(), 1);
+        if (!bStarted) {
+            QCOMPARE(bResult, 0);
+            QCOMPARE(boxes.texts, QStringList{"Client : Error sending to host : 9022"}); // EINVAL
+            QVERIFY(w.Silent());
+            return;
+        }
+        QCOMPARE(bResult, 1);
+        QVERIFY(w.TakeRequest());
+        QCOMPARE(w.Exchange(Data(1, "abc")), Some(Ack(1)));
+        PumpEvents(20);
+        QCOMPARE(w.T().m_bActive, 0);
+        QCOMPARE(w.f.ReadLocal("got.bin"), QByteArray("abc"));
+        QVERIFY(boxes.texts.isEmpty());
+    }
+
     // Any modal window of the program, not only the transfer's own, holds
     // off the time-out, which counts again from when the window closes.
     void modalWindowHoldsOffTheTimeOut_data() {
