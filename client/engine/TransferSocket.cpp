@@ -359,10 +359,14 @@ void CTransferSocket::OnReceive(int nErrorCode) {
     if (m_nReceived < tftp::kHeaderSize)
         return;
     bool bFirstAnswer = !m_bPeerKnown;
+    unsigned nOpcode = tftp::GetWord(m_pBuffer.data());
     if (!AcceptSource(from))
         return;
+    // Options are settled by the first answer alone: a later OACK, repeated
+    // or not, would change the block size in the middle of the file.
+    if (!bFirstAnswer && nOpcode == tftp::OP_OACK)
+        return;
     m_tLastActivity = CTime::GetCurrentTime();
-    unsigned nOpcode = tftp::GetWord(m_pBuffer.data());
     if (bFirstAnswer && nOpcode == (m_bSending == 1 ? tftp::OP_ACK : tftp::OP_DATA) &&
         !UseDefaultBlockSize())
         return;

@@ -949,6 +949,79 @@ private slots:
         QCOMPARE(w.T().m_bActive, 0);
         QVERIFY(w.Silent());
     }
+    // Options are settled by the first answer; a later OACK, repeated or new,
+    // changes nothing and is answered by nothing.
+    void lateOackIgnored_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<QByteArray>("firstAnswer");
+        QTest::addColumn<QByteArray>("lateOack");
+        QTest::addColumn<int>("nInForce");
+        const QByteArray agreed = Oack({"blksize", "1024"});
+        const QByteArray agreedWithSize = Oack({"tsize", "3000", "blksize", "1024"});
+        QTest::newRow("send: OACK lowering the block size mid-file")
+            << 1 << agreed << Oack({"blksize", "600"}) << 1024;
+        QTest::newRow("send: OACK repeated") << 1 << agreed << agreed << 1024;
+        QTest::newRow("send: OACK after a plain ACK 0") << 1 << Ack(0) << agreed << 512;
+        QTest::newRow("fetch: OACK repeated") << 0 << agreedWithSize << agreedWithSize << 1024;
+        QTest::newRow("fetch: OACK lowering the block size mid-file")
+            << 0 << agreedWithSize << Oack({"tsize", "9", "blksize", "600"}) << 1024;
+        QTest::newRow("fetch: OACK with a block size beyond the offer")
+            << 0 << agreedWithSize << Oack({"blksize", "99999"}) << 1024;
+        QTest::newRow("fetch: OACK after a plain block 1")
+            << 0 << Data(1, Pattern(3000).left(512)) << agreedWithSize << 512;
+    }
+    void lateOackIgnored() {
+        QFETCH(int, bSending);
+        QFETCH(QByteArray, firstAnswer);
+        QFETCH(QByteArray, lateOack);
+        QFETCH(int, nInForce);
+        CTime::SetTestTime(40000);
+        Wire w;
+        w.f.NewTransfer(bSending, 1024);
+        QByteArray content = Pattern(3000);
+        QVERIFY(bSending ? w.Send(content) : w.Fetch());
+        if (bSending) {
+            QCOMPARE(w.Exchange(firstAnswer), Some(Data(1, content.left(nInForce))));
+        } else if (firstAnswer.at(1) == 6) {
+            QCOMPARE(w.Exchange(firstAnswer), Some(Ack(0)));
+            QCOMPARE(w.Exchange(Data(1, content.left(nInForce))), Some(Ack(1)));
+        } else {
+            QCOMPARE(w.Exchange(firstAnswer), Some(Ack(1)));
+        }
+        PumpEvents(20);
+        const QList<Posted> posted = w.f.view.posted;
+        const QStringList statuses = w.f.core.statuses;
+        const uint32_t nTotalSize = w.T().m_nTotalSize;
+
+        CTime::SetTestTime(40005);
+        w.Answer(lateOack);
+        QVERIFY(w.Silent()); // no second ACK 0, no DATA, no ERROR
+        PumpEvents(20);
+        QCOMPARE(w.T().m_bActive, 1);
+        QCOMPARE(w.T().m_nBlockSize, nInForce);
+        QCOMPARE(w.T().m_nBlock, 2);
+        QCOMPARE(w.T().m_nTotalSize, nTotalSize);
+        QCOMPARE(w.T().m_tLastActivity, CTime(40000));
+        QCOMPARE(w.f.view.posted, posted);
+        QCOMPARE(w.f.core.statuses, statuses);
+
+        // The rest of the file goes in blocks of the size settled first.
+        int nBlocks = static_cast<int>(content.size()) / nInForce + 1;
+        for (int k = 2; k <= nBlocks; ++k) {
+            QByteArray block = content.mid((k - 1) * nInForce, nInForce);
+            if (bSending)
+                QCOMPARE(w.Exchange(Ack(k - 1)), Some(Data(k, block)));
+            else
+                QCOMPARE(w.Exchange(Data(k, block)), Some(Ack(k)));
+        }
+        if (bSending)
+            w.Answer(Ack(nBlocks));
+        QVERIFY(w.Silent());
+        QCOMPARE(w.T().m_bActive, 0);
+        if (!bSending)
+            QCOMPARE(w.f.ReadLocal("got.bin"), content);
+    }
+
     // The host text is read as inet_addr reads it, the same for the request
     // and for telling the server's answers.
     void hostTextAsInetAddrReadsIt_data() {
