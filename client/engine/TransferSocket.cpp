@@ -360,6 +360,12 @@ void CTransferSocket::OnReceive(int nErrorCode) {
         return;
     bool bFirstAnswer = !m_bPeerKnown;
     unsigned nOpcode = tftp::GetWord(m_pBuffer.data());
+    // A block as the first answer means the server took no option, so it
+    // sends at most the default size; a longer one is no block of this
+    // transfer, and its sender does not become the peer.
+    if (bFirstAnswer && m_bSending != 1 && nOpcode == tftp::OP_DATA &&
+        m_nReceived > tftp::kDefaultBlockSize + tftp::kHeaderSize)
+        return;
     if (!AcceptSource(from))
         return;
     // Options are settled by the first answer alone: a later OACK, repeated

@@ -1022,6 +1022,61 @@ private slots:
             QCOMPARE(w.f.ReadLocal("got.bin"), content);
     }
 
+    // A first answer that is a block means the server took no option, so it
+    // is at most 512 bytes of data; a longer one is nobody's block.
+    void oversizedFirstBlockIgnored_data() {
+        QTest::addColumn<int>("nAsked");
+        QTest::addColumn<int>("nLength"); // of the whole datagram
+        QTest::addColumn<bool>("bAccepted");
+        QTest::newRow("asked 1024, 516 bytes: a default block") << 1024 << 516 << true;
+        QTest::newRow("asked 64, 516 bytes: a default block") << 64 << 516 << true;
+        QTest::newRow("asked 1024, 517 bytes") << 1024 << 517 << false;
+        QTest::newRow("asked 1024, 1028 bytes: a block of the size offered")
+            << 1024 << 1028 << false;
+        QTest::newRow("asked 8192, 8196 bytes") << 8192 << 8196 << false;
+        QTest::newRow("asked 512, 517 bytes") << 512 << 517 << false;
+    }
+    void oversizedFirstBlockIgnored() {
+        QFETCH(int, nAsked);
+        QFETCH(int, nLength);
+        QFETCH(bool, bAccepted);
+        CTime::SetTestTime(41000);
+        Wire w;
+        w.f.NewTransfer(0, nAsked);
+        QVERIFY(w.Fetch());
+        UdpPeer early; // on the server's host, from a port of its own
+        QByteArray first = Data(1, Pattern(nLength - 4, 3));
+        CTime::SetTestTime(41004);
+        QVERIFY(early.SendTo(w.nClientPort, first));
+        if (bAccepted) {
+            QCOMPARE(early.Receive(1000), Some(Ack(1)));
+            QCOMPARE(w.T().m_nBlockSize, 512);
+            QCOMPARE(w.f.ReadLocal("got.bin"), first.mid(4));
+            QVERIFY(early.SendTo(w.nClientPort, Data(2, "end")));
+            QCOMPARE(early.Receive(1000), Some(Ack(2)));
+            PumpEvents(20);
+            QCOMPARE(w.T().m_bActive, 0);
+            QCOMPARE(w.f.ReadLocal("got.bin"), first.mid(4) + "end");
+            return;
+        }
+        QCOMPARE(early.Receive(300), std::nullopt);
+        QVERIFY(w.Silent());
+        QCOMPARE(w.f.ReadLocal("got.bin"), QByteArray());
+        QCOMPARE(w.T().m_bActive, 1);
+        QCOMPARE(w.T().m_nBlock, 1);
+        QCOMPARE(w.T().m_tLastActivity, CTime(41000));
+        QCOMPARE(w.f.view.posted, (QList<Posted>{{WM_CLIENT_ADDRESS, 0, 0}}));
+        // The server's own first block is taken, and its port is the peer's.
+        QByteArray content = Pattern(700);
+        QCOMPARE(w.Exchange(Data(1, content.left(512))), Some(Ack(1)));
+        QVERIFY(early.SendTo(w.nClientPort, Data(2, "xx")));
+        QCOMPARE(early.Receive(1000), Some(kUnknownTransfer));
+        QCOMPARE(w.Exchange(Data(2, content.mid(512))), Some(Ack(2)));
+        PumpEvents(20);
+        QCOMPARE(w.T().m_bActive, 0);
+        QCOMPARE(w.f.ReadLocal("got.bin"), content);
+    }
+
     // The host text is read as inet_addr reads it, the same for the request
     // and for telling the server's answers.
     void hostTextAsInetAddrReadsIt_data() {
