@@ -118,7 +118,7 @@ bool CTransferSocket::ResizeBuffer(int nSize) {
     return true;
 }
 
-int CTransferSocket::SetupBuffers(int bSending) {
+int CTransferSocket::PrepareBuffers(int bSending) {
     if (m_nBlockSize < tftp::kMinBlockSize || m_nBlockSize > tftp::kMaxBlockSize) {
         Message("Block size settings not valid for sockets");
         return 0;
@@ -139,22 +139,46 @@ int CTransferSocket::SetupBuffers(int bSending) {
     // far larger than one block, and a buffer cut to one datagram loses the
     // real block whenever a duplicate or a stray datagram arrives first.
     if (nInForce >= nSize)
-        return 1;
+        return m_nBlockSize;
     nLength = sizeof nInForce;
     if (!SetSockOpt(nOption, &nSize, sizeof nSize) || !GetSockOpt(nOption, &nInForce, &nLength) ||
         nInForce - tftp::kBufferSlack < tftp::kMinBlockSize) {
         Message("Block size settings not valid for sockets");
         return 0;
     }
-    if (nInForce >= nSize)
+    return std::min(m_nBlockSize, nInForce - tftp::kBufferSlack);
+}
+
+int CTransferSocket::SetupBuffers(int bSending) {
+    int nAllowed = PrepareBuffers(bSending);
+    if (nAllowed == 0)
+        return 0;
+    if (nAllowed == m_nBlockSize)
         return 1;
-    m_nBlockSize = nInForce - tftp::kBufferSlack;
-    if (!ResizeBuffer(nInForce)) {
+    // Before the request: the smaller size is what gets offered.
+    m_nBlockSize = nAllowed;
+    if (!ResizeBuffer(nAllowed + tftp::kBufferSlack)) {
         Message("Unable to allocate buffers for transfer");
         return 0;
     }
     PostToView(WM_CLIENT_BLOCKSIZE, 0, m_nBlockSize);
     return 1;
+}
+
+bool CTransferSocket::SetupAgreedBuffers() {
+    int nAllowed = PrepareBuffers(m_bSending);
+    if (nAllowed == 0) {
+        EndTransfer(0);
+        return false;
+    }
+    // The server keeps to the size it agreed: a smaller block from us would
+    // be its end of file, a larger one from it would not fit.
+    if (nAllowed < m_nBlockSize) {
+        ShowStatus("Option Failure");
+        EndTransfer(7);
+        return false;
+    }
+    return true;
 }
 
 int CTransferSocket::RequestLength(const QByteArray& name, const char* pszMode) const {
@@ -502,10 +526,8 @@ void CTransferSocket::ApplyOptions() {
             bBlockSizeAcknowledged = true;
             if (static_cast<int>(entry.value) != m_nBlockSize) {
                 m_nBlockSize = static_cast<int>(entry.value);
-                if (!SetupBuffers(m_bSending)) {
-                    EndTransfer(0);
+                if (!SetupAgreedBuffers())
                     return;
-                }
             }
         }
         // "timeout" is passed over: the client keeps its own time-out.
@@ -529,12 +551,9 @@ bool CTransferSocket::UseDefaultBlockSize() {
     if (m_nBlockSize == tftp::kDefaultBlockSize)
         return true;
     m_nBlockSize = tftp::kDefaultBlockSize;
-    if (!SetupBuffers(m_bSending)) {
-        EndTransfer(0);
+    if (!SetupAgreedBuffers())
         return false;
-    }
-    if (m_nBlockSize == tftp::kDefaultBlockSize)
-        PostToView(WM_CLIENT_BLOCKSIZE, 0, m_nBlockSize);
+    PostToView(WM_CLIENT_BLOCKSIZE, 0, m_nBlockSize);
     return true;
 }
 

@@ -29,6 +29,9 @@ public:
     // RequestLength bytes; returns its length.
     int BuildRequest(int nOpcode, const QByteArray& name, uint8_t* pBuffer, const char* pszMode);
     int RequestLength(const QByteArray& name, const char* pszMode) const;
+    // Makes the packet and socket buffers large enough for m_nBlockSize,
+    // before the request: when the socket grants less, the block size is
+    // lowered to fit (and the view told), as that is what gets offered.
     int SetupBuffers(int bSending);
 
     void OnReceive(int nErrorCode) override;
@@ -65,6 +68,13 @@ public:
 
 private:
     bool ResizeBuffer(int nSize);
+    // Grows the buffers for m_nBlockSize; the block size the socket buffer
+    // allows, or 0 after a failure the user was told of.
+    int PrepareBuffers(int bSending);
+    // Buffers for a block size agreed with the server, which cannot be
+    // lowered any more: when the socket grants less, the options failed and
+    // the transfer ends (false), as it does after any other failure.
+    bool SetupAgreedBuffers();
     int Message(const QString& strText, unsigned nType = 0);
     void ShowStatus(const QString& strText);
     void PostToView(int nMessage, long wParam, long lParam);

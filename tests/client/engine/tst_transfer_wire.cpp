@@ -1077,6 +1077,77 @@ private slots:
         QCOMPARE(w.f.ReadLocal("got.bin"), content);
     }
 
+    // Once the server has agreed a block size it cannot be lowered: a socket
+    // buffer too small for it fails the options. The system's default buffer
+    // is large at the request and small by the first answer.
+    void agreedBlockSizeBeyondTheSocketBuffer_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<int>("nAsked");
+        QTest::addColumn<QByteArray>("firstAnswer");
+        QTest::addColumn<int>("nGranted");
+        QTest::addColumn<QByteArray>("reply"); // empty: the options failed
+        const QByteArray content = Pattern(9000);
+        const QByteArray oack8192 = Oack({"blksize", "8192"});
+        QTest::newRow("fetch: OACK agrees 8192, the socket grants less")
+            << 0 << 16384 << oack8192 << 6000 << QByteArray();
+        QTest::newRow("send: OACK agrees 8192, the socket grants less")
+            << 1 << 16384 << oack8192 << 6000 << QByteArray();
+        QTest::newRow("fetch: OACK agrees 8192, the socket grants it")
+            << 0 << 16384 << oack8192 << 8212 << Ack(0);
+        QTest::newRow("send: OACK agrees 8192, the socket grants it")
+            << 1 << 16384 << oack8192 << 8212 << Data(1, content.left(8192));
+        QTest::newRow("fetch: plain block 1, the socket grants less than 512")
+            << 0 << 64 << Data(1, content.left(512)) << 300 << QByteArray();
+        QTest::newRow("send: plain ACK 0, the socket grants less than 512")
+            << 1 << 64 << Ack(0) << 300 << QByteArray();
+        QTest::newRow("fetch: OACK without blksize, the socket grants less than 512")
+            << 0 << 64 << Oack({"tsize", "9000"}) << 300 << QByteArray();
+        QTest::newRow("send: OACK without blksize, the socket grants less than 512")
+            << 1 << 64 << Oack({"timeout", "5"}) << 300 << QByteArray();
+        QTest::newRow("fetch: plain block 1, the socket grants 512")
+            << 0 << 64 << Data(1, content.left(512)) << 532 << Ack(1);
+    }
+    void agreedBlockSizeBeyondTheSocketBuffer() {
+        QFETCH(int, bSending);
+        QFETCH(int, nAsked);
+        QFETCH(QByteArray, firstAnswer);
+        QFETCH(int, nGranted);
+        QFETCH(QByteArray, reply);
+        Wire w;
+        w.f.NewTransfer(bSending, nAsked);
+        int nDefault = 1 << 20;
+        int nMost = 1 << 20;
+        CAsyncSocket::SetBufferSizeHook([&](int, int nRequested, int* pGranted) {
+            *pGranted = nRequested == 0 ? nDefault : std::min(nRequested, nMost);
+            return true;
+        });
+        MessageBoxRecorder boxes;
+        const QByteArray content = Pattern(9000);
+        QVERIFY(bSending ? w.Send(content) : w.Fetch());
+        QCOMPARE(w.T().m_nBlockSize, nAsked); // offered whole
+        nDefault = 100;
+        nMost = nGranted;
+        auto answer = w.Exchange(firstAnswer);
+        PumpEvents(20);
+        CAsyncSocket::SetBufferSizeHook(nullptr);
+        QVERIFY(boxes.texts.isEmpty());
+        if (!reply.isEmpty()) {
+            QCOMPARE(answer, Some(reply));
+            QCOMPARE(w.T().m_bActive, 1);
+            return;
+        }
+        QCOMPARE(answer, Some(kOptionFailureError));
+        QVERIFY(w.Silent());
+        QCOMPARE(w.T().m_bActive, 0);
+        QVERIFY(!w.T().m_pFile);
+        QCOMPARE(w.f.core.LastStatus(), QString("Option Failure"));
+        // No smaller block size is announced: none is used.
+        for (const Posted& p : w.f.view.posted)
+            QVERIFY(p.nMessage != WM_CLIENT_BLOCKSIZE);
+        if (!bSending)
+            QCOMPARE(w.f.ReadLocal("got.bin"), QByteArray());
+    }
+
     // The host text is read as inet_addr reads it, the same for the request
     // and for telling the server's answers.
     void hostTextAsInetAddrReadsIt_data() {
