@@ -1,6 +1,6 @@
 #include "AddressDialogs.h"
 
-#include "MessageBox.h"
+#include "ModalDialog.h"
 #include "WindowCaption.h"
 
 #include <QCheckBox>
@@ -113,19 +113,15 @@ void InstallAddressDialogs() {
     LocalAddressDialogs dialogs;
     dialogs.multihomed = [](const QStringList& addresses, AddressRole role) {
         MultihomedAnswer answer;
-        if (IsHeadless())
-            return answer;
         CMultihomedDlg dialog(addresses, role);
-        answer.bOk = dialog.exec() == QDialog::Accepted;
+        answer.bOk = DoModal(dialog) == QDialog::Accepted;
         answer.nSelected = dialog.m_nSelected;
         answer.bDontAskAgain = dialog.m_bDontAskAgain != 0;
         return answer;
     };
     dialogs.manualEntry = [](AddressRole role) -> std::optional<QString> {
-        if (IsHeadless())
-            return std::nullopt;
         CListenAddressDlg dialog(role);
-        if (dialog.exec() != QDialog::Accepted)
+        if (DoModal(dialog) != QDialog::Accepted)
             return std::nullopt;
         return dialog.m_strAddress;
     };

@@ -2,6 +2,7 @@
 
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QList>
 #include <QScreen>
@@ -47,4 +48,22 @@ QWidget* AboutPage(int nDialogId, const QList<QLabel*>& lines) {
     }
     pLayout->addStretch();
     return pPage;
+}
+
+QWidget* VersionPage(int nDialogId, const QIcon& icon, const QString& strName,
+                     const QString& strVersion, const QStringList& further) {
+    auto* pIcon = new QLabel;
+    pIcon->setPixmap(icon.pixmap(48, 48));
+    pIcon->setAccessibleName(strName.section(' ', 0, 0) + " icon");
+    auto* pName = new QLabel(strName);
+    QFont bold = pName->font();
+    bold.setBold(true);
+    pName->setFont(bold);
+    auto* pNotice = new QLabel("Copyright \u00a9 Harnwick Software. All rights reserved.\n"
+                               "This program comes with no warranty of any kind.");
+    pNotice->setObjectName("notice");
+    QList<QLabel*> lines{pIcon, pName, new QLabel(strVersion), pNotice};
+    for (const QString& strLine : further)
+        lines << new QLabel(strLine);
+    return AboutPage(nDialogId, lines);
 }

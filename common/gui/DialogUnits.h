@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QRect>
+#include <QStringList>
 
 // Dialog layouts are given in dialog units of their font: a quarter of the
 // average character width across and an eighth of the line height down, so
@@ -18,12 +19,17 @@ private:
     double m_fY;
 };
 
+class QIcon;
 class QLabel;
 class QWidget;
-template <typename T> class QList;
 
 // Puts a window in the middle of the primary screen's free area.
 void CentreOnScreen(QWidget* pWindow);
 
 // One page of an about sheet: its lines centred, one under the other.
 QWidget* AboutPage(int nDialogId, const QList<QLabel*>& lines);
+
+// The version page of an about sheet: the icon, the program's name in bold,
+// its version, the maker's notices and any further lines.
+QWidget* VersionPage(int nDialogId, const QIcon& icon, const QString& strName,
+                     const QString& strVersion, const QStringList& further = {});

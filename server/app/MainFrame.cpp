@@ -1,5 +1,6 @@
 #include "MainFrame.h"
 
+#include "FrameCommands.h"
 #include "Icons.h"
 #include "MessageBox.h"
 #include "NotifyDialogs.h"
@@ -10,7 +11,6 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QLabel>
-#include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
@@ -26,7 +26,6 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
     setWindowIcon(WharfkeepIcon());
     setAttribute(Qt::WA_QuitOnClose);
 
-    // Prompt strings: status-bar text before "\n", tool tip after it.
     QAction* pStop =
         AddCommand(ID_STOP_SERVING, "&Stop Serving\tCtrl+S",
                    "Stops the server responding to clients\nSwitch Off", QKeySequence("Ctrl+S"));
@@ -131,15 +130,7 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
 
 QAction* CMainFrame::AddCommand(int nId, const QString& text, const QString& prompt,
                                 const QKeySequence& key) {
-    auto* pAction = new QAction(text, this);
-    pAction->setObjectName(QString::number(nId));
-    pAction->setProperty("commandId", nId);
-    const QStringList parts = prompt.split('\n');
-    pAction->setStatusTip(parts.value(0));
-    if (parts.size() > 1)
-        pAction->setToolTip(parts.value(1));
-    if (!key.isEmpty())
-        pAction->setShortcut(key);
+    QAction* pAction = MakeCommand(this, nId, text, prompt, key);
     m_actions.insert(nId, pAction);
     return pAction;
 }
@@ -155,12 +146,7 @@ void CMainFrame::UpdateCommandUI() {
 }
 
 void CMainFrame::RecalcLayout() {
-    setMinimumSize(0, 0);
-    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    if (layout())
-        layout()->activate();
-    adjustSize();
-    setFixedSize(sizeHint());
+    FitFrame(this);
 }
 
 void CMainFrame::OnHelp() {

@@ -128,21 +128,9 @@ CAbout::CAbout() : QDialog(nullptr) {
                                 "Questions and reports: support@harnwick.example");
     pContact->setObjectName("contact");
 
-    auto* pIcon = new QLabel;
-    pIcon->setPixmap(WharfkeepIcon().pixmap(48, 48));
-    pIcon->setAccessibleName("Wharfkeep icon");
-    auto* pName = new QLabel("Wharfkeep");
-    QFont bold = pName->font();
-    bold.setBold(true);
-    pName->setFont(bold);
-    auto* pVersion = new QLabel("Version 6.5");
-    auto* pNotice = new QLabel("Copyright \u00a9 Harnwick Software. All rights reserved.\n"
-                               "This program comes with no warranty of any kind.");
-    pNotice->setObjectName("notice");
-
     m_pTabs = new QTabWidget;
     m_pTabs->addTab(AboutPage(109, {pContact}), "About Harnwick");
-    m_pTabs->addTab(AboutPage(104, {pIcon, pName, pVersion, pNotice}), "Version");
+    m_pTabs->addTab(VersionPage(104, WharfkeepIcon(), "Wharfkeep", "Version 6.5"), "Version");
     m_pTabs->setCurrentIndex(1);
 
     auto* pOk = new QPushButton("OK");
