@@ -1,10 +1,18 @@
 #include "Signals.h"
 #include "SkifferApp.h"
 
+#include <QApplication>
+
 int main(int argc, char** argv) {
-    CSkifferApp app(argc, argv);
-    if (!app.InitInstance())
-        return 1;
-    QuitOnTerminationSignals();
-    return app.exec();
+    QApplication qapp(argc, argv);
+    qapp.setApplicationName("Skiffer Client");
+    int nResult = 1;
+    {
+        CSkifferApp app;
+        if (app.InitInstance()) {
+            QuitOnTerminationSignals();
+            nResult = qapp.exec();
+        }
+    }
+    return nResult;
 }

@@ -46,6 +46,19 @@ for s in 16 32 48 64 128 256; do
     convert "$TMP/skiffer.png" -filter Lanczos -resize ${s}x${s} -depth 8 -strip "$CRES/skiffer-$s.png"
 done
 
+# The picture on the client's form (bitmap 135), 72 x 36: the skiff under
+# sail on a strip of sea, the arrows of its two transfers beside it.
+convert -size 72x36 xc:none \
+    -fill '#14756a' -draw 'roundrectangle 0,27 71,35 4,4' \
+    -fill none -stroke '#62c0b2' -strokewidth 2 \
+    -draw 'path "M 3,31 q 4,-3 8,0 t 8,0 t 8,0 t 8,0 t 8,0 t 8,0 t 8,0 t 8,0"' \
+    -stroke '#5a3a1e' -strokewidth 2 -draw 'line 36,3 36,25' \
+    -stroke none -fill '#f4f4f4' -draw 'polygon 38,4 38,22 53,22' -draw 'polygon 34,9 34,22 23,22' \
+    -fill '#c0392b' -draw 'polygon 17,23 57,23 52,29 22,29' \
+    -stroke '#fac828' -strokewidth 2 -draw 'line 7,21 7,6' -draw 'line 64,6 64,21' \
+    -stroke none -fill '#fac828' -draw 'polygon 3,9 7,3 11,9' -draw 'polygon 60,18 64,24 68,18' \
+    -depth 8 -strip "$CRES/form-picture.png"
+
 # The start-up picture, 520 x 317: harbour at dusk, the name, the version.
 convert -size 520x200 gradient:'#f6c36b'-'#3b6fb6' \
     -fill '#ffe7a8' -draw 'circle 120,200 120,172' "$TMP/sky.png"

@@ -1,0 +1,298 @@
+#include "MainFrame.h"
+
+#include "FrameCommands.h"
+#include "MessageBox.h"
+#include "Modal.h"
+#include "SkifferApp.h"
+#include "SkifferIcon.h"
+#include "SkifferView.h"
+
+#include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+#include <QWhatsThis>
+#include <ctime>
+
+namespace {
+const char* const kWindowTitle = "Skiffer";
+
+CMainFrame::FileChooser g_fileChooser;
+
+QString ChooseFile(QWidget* pParent) {
+    CModalScope scope;
+    if (g_fileChooser)
+        return g_fileChooser(pParent);
+    if (IsHeadless())
+        return QString();
+    return QFileDialog::getOpenFileName(pParent, "Open");
+}
+
+// The local files among what is dragged, in the order given.
+QStringList LocalFiles(const QMimeData* pData) {
+    QStringList files;
+    if (!pData || !pData->hasUrls())
+        return files;
+    for (const QUrl& url : pData->urls()) {
+        if (url.isLocalFile())
+            files << url.toLocalFile();
+    }
+    return files;
+}
+} // namespace
+
+void CMainFrame::SetFileChooser(FileChooser chooser) {
+    g_fileChooser = std::move(chooser);
+}
+
+CMainFrame::CMainFrame(CSkifferApp* pApp)
+    : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                               Qt::WindowCloseButtonHint),
+      m_pApp(pApp) {
+    setWindowIcon(SkifferIcon());
+    setAttribute(Qt::WA_QuitOnClose);
+
+    QAction* pSend = AddCommand(ID_FILE_OPEN, "&Send...\tCtrl+S", "Select a file to Send\nSend",
+                                QKeySequence("Ctrl+S"));
+    QAction* pAbort = AddCommand(ID_ABORT, "&Abort", "Abort the current transfer");
+    QAction* pExit = AddCommand(ID_APP_EXIT, "E&xit", "Quit Skiffer Client\nExit");
+    QAction* pSetup = AddCommand(ID_SETUP, "&Setup", "Set up transfer options");
+    QAction* pRename = AddCommand(ID_RENAME_BUTTONS, "&Rename Buttons", "Change button names");
+    QAction* pIndex = AddCommand(ID_HELP_INDEX, "&Index", "List Help topics");
+    QAction* pUsing =
+        AddCommand(ID_HELP_USING, "&Using Help", "Display instructions about how to use help");
+    QAction* pAbout =
+        AddCommand(ID_APP_ABOUT, "&About Skiffer...", "Display program information\nAbout");
+    QAction* pHelp = AddCommand(ID_HELP, "Help", "", QKeySequence("F1"));
+    QAction* pContextHelp = AddCommand(ID_CONTEXT_HELP, "Help", "", QKeySequence("Shift+F1"));
+    AddCommand(ID_DEFAULT_HELP, "Help", "");
+    addAction(pHelp);
+    addAction(pContextHelp);
+
+    menuBar()->setAccessibleName("Menu bar");
+    QMenu* pFile = menuBar()->addMenu("&File");
+    pFile->addAction(pSend);
+    pFile->addSeparator();
+    pFile->addAction(pAbort);
+    pFile->addSeparator();
+    pFile->addAction(pExit);
+    QMenu* pOptions = menuBar()->addMenu("&Options");
+    pOptions->addAction(pSetup);
+    pOptions->addAction(pRename);
+    QMenu* pHelpMenu = menuBar()->addMenu("&Help");
+    pHelpMenu->addAction(pIndex);
+    pHelpMenu->addAction(pUsing);
+    pHelpMenu->addSeparator();
+    pHelpMenu->addAction(pAbout);
+    for (QMenu* pMenu : {pFile, pOptions, pHelpMenu}) {
+        connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::OnMenuOpened);
+        connect(pMenu, &QMenu::aboutToHide, this, &CMainFrame::OnMenuClosed);
+    }
+
+    // Pane 0 stretches over what the clock leaves; pane 1 is the clock.
+    statusBar()->setObjectName("59393");
+    statusBar()->setAccessibleName("Status bar");
+    statusBar()->setSizeGripEnabled(false);
+    m_pMessage = new QLabel(kIdlePrompt);
+    m_pMessage->setAccessibleName("Status");
+    m_pMessage->setMinimumWidth(1);
+    statusBar()->addWidget(m_pMessage, 1);
+    m_pClock = new QLabel;
+    m_pClock->setObjectName("113");
+    m_pClock->setAccessibleName("Time");
+    m_pClock->setAlignment(Qt::AlignCenter);
+    statusBar()->addPermanentWidget(m_pClock);
+    m_pStatusPace = new QTimer(this);
+    m_pStatusPace->setSingleShot(true);
+    m_pStatusPace->setInterval(kStatusPaceMs);
+    connect(m_pStatusPace, &QTimer::timeout, this, [this] {
+        if (m_bStatusPending) {
+            m_bStatusPending = false;
+            SetMessageText(m_strPendingStatus);
+        }
+    });
+    UpdateClock();
+    auto* pClockTimer = new QTimer(this);
+    connect(pClockTimer, &QTimer::timeout, this, &CMainFrame::UpdateClock);
+    pClockTimer->start(1000);
+
+    connect(pSend, &QAction::triggered, this, &CMainFrame::OnFileSend);
+    connect(pExit, &QAction::triggered, this, &QWidget::close);
+    connect(pSetup, &QAction::triggered, this, [this] { m_pApp->OnSetup(); });
+    connect(pRename, &QAction::triggered, this, [this] { m_pApp->OnRenameButtons(); });
+    connect(pAbout, &QAction::triggered, this, [this] { m_pApp->OnAbout(); });
+    connect(pIndex, &QAction::triggered, this, &CMainFrame::OnHelpIndex);
+    connect(pHelp, &QAction::triggered, this, &CMainFrame::OnHelpIndex);
+    connect(m_actions.value(ID_DEFAULT_HELP), &QAction::triggered, this, &CMainFrame::OnHelpIndex);
+    connect(pUsing, &QAction::triggered, this, &CMainFrame::OnHelpUsing);
+    connect(pContextHelp, &QAction::triggered, this, [] { QWhatsThis::enterWhatsThisMode(); });
+
+    m_pView = new CSkifferView;
+    m_pDoc = new CSkifferDoc(m_pView);
+    m_pDoc->OnNewDocument();
+    setCentralWidget(m_pView);
+    connect(pAbort, &QAction::triggered, m_pView, &CSkifferView::OnAbort);
+    connect(m_pView, &CSkifferView::AddressChanged, this, [this](const QString& strAddress) {
+        m_pDoc->SetTitle(strAddress);
+        UpdateFrameTitle();
+    });
+    UpdateFrameTitle();
+
+    // Files dropped on any part of the window are sent, not pasted as text
+    // into the field under the pointer.
+    setAcceptDrops(true);
+    for (QWidget* pChild : findChildren<QWidget*>())
+        pChild->installEventFilter(this);
+    UpdateCommandUI();
+}
+
+QAction* CMainFrame::AddCommand(int nId, const QString& text, const QString& prompt,
+                                const QKeySequence& key) {
+    QAction* pAction = MakeCommand(this, nId, text, prompt, key);
+    m_actions.insert(nId, pAction);
+    return pAction;
+}
+
+void CMainFrame::UpdateFrameTitle() {
+    const QString strTitle = m_pDoc->GetTitle();
+    setWindowTitle(strTitle.isEmpty() ? QString(kWindowTitle) : strTitle + " - " + kWindowTitle);
+}
+
+void CMainFrame::SetMessageText(const QString& strText) {
+    if (m_pStatusPace->isActive()) {
+        m_strPendingStatus = strText;
+        m_bStatusPending = true;
+        return;
+    }
+    m_pMessage->setText(strText);
+    m_pMessage->repaint();
+    m_pStatusPace->start();
+}
+
+void CMainFrame::UpdateCommandUI() {
+    m_actions.value(ID_ABORT)->setEnabled(m_pView->CanAbort());
+    m_pView->UpdateCommandUI();
+}
+
+void CMainFrame::RecalcLayout() {
+    FitFrame(this);
+}
+
+void CMainFrame::UpdateClock() {
+    char szTime[64] = {};
+    const std::time_t tNow = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&tNow, &local);
+    std::strftime(szTime, sizeof szTime, "%X", &local);
+    const QString strTime = QString::fromLocal8Bit(szTime);
+    if (m_pClock->text() == strTime)
+        return;
+    m_pClock->setText(strTime);
+    // As wide as the text in the bar's font, with the pane's margins.
+    const int nWidth = QFontMetrics(statusBar()->font()).horizontalAdvance(strTime) + 8;
+    if (m_pClock->minimumWidth() != nWidth)
+        m_pClock->setFixedWidth(nWidth);
+}
+
+void CMainFrame::OnMenuOpened() {
+    // Long prompts get the whole bar while a menu is open.
+    if (m_nOpenMenus++ == 0)
+        m_pClock->hide();
+}
+
+void CMainFrame::OnMenuClosed() {
+    if (m_nOpenMenus > 0 && --m_nOpenMenus == 0) {
+        m_pClock->show();
+        // The prompt goes, and the idle prompt comes back in its place.
+        SetMessageText(kIdlePrompt);
+    }
+}
+
+void CMainFrame::OnFileSend() {
+    const QString strPath = ChooseFile(this);
+    if (!strPath.isEmpty())
+        m_pDoc->OnOpenDocument(strPath);
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnHelpIndex() {
+    if (IsHeadless())
+        return;
+    CModalScope scope;
+    QMessageBox::information(
+        this, "Skiffer Client Help",
+        "Skiffer sends files to a TFTP server and fetches files from one.\n\n"
+        "Host: the server's address, written as four numbers (for example 192.168.1.1).\n"
+        "Port: the server's port, 69 unless the server says otherwise.\n"
+        "Timeout: seconds to wait for the server before the transfer is given up; "
+        "tick \"Send timeout to Server\" to ask the server to use it too.\n"
+        "Block Size: bytes per packet; 512 works with every server.\n"
+        "Local File and Remote File: the file's name here and on the server. "
+        "With Match Files ticked the remote name follows the local one.\n"
+        "Binary: move the bytes as they are; untick it for text files.\n\n"
+        "Send (or Put) sends the local file, Fetch (or Get) fetches the remote one, "
+        "Abort stops the transfer. A file dropped on the window, or chosen with "
+        "File, Send..., is sent at once.\n"
+        "Options, Setup sets the folders files are sent from and fetched into.");
+}
+
+void CMainFrame::OnHelpUsing() {
+    if (IsHeadless())
+        return;
+    CModalScope scope;
+    QMessageBox::information(this, "Using Help",
+                             "Choose Help, Index for a description of the window and its "
+                             "commands. While a menu entry is highlighted, the status bar "
+                             "at the bottom of the window says what it does.");
+}
+
+bool CMainFrame::DropFiles(QDropEvent* pEvent) {
+    const QStringList files = LocalFiles(pEvent->mimeData());
+    if (files.isEmpty())
+        return false;
+    pEvent->acceptProposedAction();
+    activateWindow();
+    // Each in turn: once one has started, the others find it running.
+    for (const QString& strPath : files)
+        m_pDoc->OnOpenDocument(strPath);
+    UpdateCommandUI();
+    return true;
+}
+
+bool CMainFrame::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    switch (pEvent->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+        auto* pDrag = static_cast<QDragMoveEvent*>(pEvent);
+        if (LocalFiles(pDrag->mimeData()).isEmpty())
+            break;
+        pDrag->acceptProposedAction();
+        return true;
+    }
+    case QEvent::Drop:
+        if (DropFiles(static_cast<QDropEvent*>(pEvent)))
+            return true;
+        break;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(pWatched, pEvent);
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* pEvent) {
+    if (!LocalFiles(pEvent->mimeData()).isEmpty())
+        pEvent->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* pEvent) {
+    DropFiles(pEvent);
+}
