@@ -416,7 +416,8 @@ void CTransferSocket::OnDataPacket() {
     int nOpcode = tftp::GetWord(p);
     switch (nOpcode) {
     case tftp::OP_DATA: {
-        if (tftp::GetWord(p + 2) != m_nBlock)
+        // Block numbers count on past 65535 from 0, as servers send them.
+        if (tftp::GetWord(p + 2) != (static_cast<unsigned>(m_nBlock) & 0xFFFF))
             return; // a repeat, or a block we are not waiting for
         size_t nData = static_cast<size_t>(m_nReceived - tftp::kHeaderSize);
         // Flushed with every block, so that a full disk is found now and
@@ -558,7 +559,7 @@ bool CTransferSocket::UseDefaultBlockSize() {
 }
 
 void CTransferSocket::SendNextBlock(unsigned nAcked) {
-    if (static_cast<int>(nAcked) != m_nBlock - 1)
+    if (nAcked != (static_cast<unsigned>(m_nBlock - 1) & 0xFFFF))
         return;
     if (m_bLastBlock == 1) {
         EndTransfer(-1);

@@ -110,6 +110,34 @@ private slots:
                  nSize ? QString("Sent %1 bytes (100%)").arg(nSize) : QString("Sent 0 bytes"));
     }
 
+    void moreThan65535Blocks_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::newRow("fetch") << 0;
+        QTest::newRow("send") << 1;
+    }
+    void moreThan65535Blocks() {
+        QFETCH(int, bSending);
+        RequireServers();
+        // 65536 full blocks and a short one: the numbers wrap after 65535.
+        const int nSize = 65536 * 512 + 100;
+        const QByteArray content = Pattern(nSize, 7);
+        const QString strName = QString("wrap-%1.bin").arg(bSending);
+        ClientFixture f;
+        f.NewTransfer(bSending, 512, 10, 1);
+        if (bSending) {
+            f.WriteLocal("out.bin", content);
+            QCOMPARE(f.T().StartSend(strName, "out.bin", "127.0.0.1", m_pServer->Port(), 1, {}), 1);
+        } else {
+            m_pServer->Put(strName, content);
+            QCOMPARE(f.T().StartFetch(strName, "got.bin", "127.0.0.1", m_pServer->Port(), 1), 1);
+        }
+        QVERIFY(f.WaitForEnd(120000));
+        QCOMPARE(bSending ? m_pServer->Get(strName) : f.ReadLocal("got.bin"), content);
+        QCOMPARE(f.core.LastStatus(),
+                 bSending ? QString("Sent %1 bytes (100%)").arg(nSize)
+                          : QString("Received %1 bytes (65537 blocks) - Done").arg(nSize));
+    }
+
     void droppedFileSentFromItsOwnFolder() {
         RequireServers();
         ClientFixture f;

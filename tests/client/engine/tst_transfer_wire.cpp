@@ -444,8 +444,12 @@ private slots:
         QTest::newRow("32768") << 32768 << 32768 << true;
         QTest::newRow("40000") << 40000 << 40000 << true;
         QTest::newRow("65535") << 65535 << 65535 << true;
-        // The counter does not wrap: block 0 after 65535 is never matched.
-        QTest::newRow("65536 never matches 0") << 65536 << 0 << false;
+        // Past 65535 the numbers on the wire start again at 0.
+        QTest::newRow("65536 is 0 on the wire") << 65536 << 0 << true;
+        QTest::newRow("65537 is 1 on the wire") << 65537 << 1 << true;
+        QTest::newRow("131071 is 65535 on the wire") << 131071 << 65535 << true;
+        QTest::newRow("65536 does not take 65535 again") << 65536 << 65535 << false;
+        QTest::newRow("65536 does not take 1") << 65536 << 1 << false;
     }
     void blockCounterAgainstWireNumbers() {
         QFETCH(int, nCounter);
@@ -530,6 +534,30 @@ private slots:
         if (nInForce == 512 && nAsked != 512)
             expected << Posted{WM_CLIENT_BLOCKSIZE, 0, 512};
         QCOMPARE(w.f.view.posted, expected + Progress(progress, 1));
+    }
+
+    void sendNumbersWrap_data() {
+        QTest::addColumn<int>("nCounter"); // the block to go out next
+        QTest::addColumn<int>("nAck");     // what the server acknowledges
+        QTest::addColumn<bool>("bNext");   // the next block goes out
+        QTest::newRow("ACK 65534 brings 65535") << 65535 << 65534 << true;
+        QTest::newRow("ACK 65535 brings 0") << 65536 << 65535 << true;
+        QTest::newRow("ACK 0 brings 1") << 65537 << 0 << true;
+        QTest::newRow("ACK 65535 again after the wrap") << 65537 << 65535 << false;
+    }
+    void sendNumbersWrap() {
+        QFETCH(int, nCounter);
+        QFETCH(int, nAck);
+        QFETCH(bool, bNext);
+        Wire w;
+        w.f.NewTransfer(1);
+        QVERIFY(w.Send(Pattern(4096)));
+        QCOMPARE(w.Exchange(Ack(0)).value_or("").left(4), Data(1, {}));
+        w.T().m_nBlock = nCounter;
+        auto reply = w.Exchange(Ack(nAck), 300);
+        QCOMPARE(reply.has_value(), bNext);
+        if (bNext)
+            QCOMPARE(reply->left(4), Data(nCounter & 0xFFFF, {}));
     }
 
     void sendIgnoresOtherAcks_data() {
