@@ -1,41 +1,13 @@
 // The client's transfer object against our own server engine, both running
 // in this process on 127.0.0.1: the two programs must agree on the wire.
 #include "ClientFixture.h"
-#include "HostAddresses.h"
-#include "ListenSocket.h"
-#include "WharfCore.h"
+#include "OwnServer.h"
 
 #include <QFile>
 #include <QtTest>
 
 namespace {
 using Posted = RecordingView::Posted;
-
-// The server engine serving one temporary folder for reads and writes.
-struct OwnServer {
-    CWharfCore core;
-    QTemporaryDir dir;
-    CListenSocket* pListener = nullptr;
-    uint16_t nPort = FreeUdpPort();
-
-    OwnServer() {
-        SetHostAddressProvider([] { return std::optional<QStringList>(QStringList{"127.0.0.1"}); });
-        core.m_strInPath = core.m_strOutPath = dir.path() + "/";
-        core.m_strPort = QString::number(nPort);
-        core.m_pListener = pListener = new CListenSocket;
-        if (!pListener->StartListening())
-            qFatal("server engine did not start");
-    }
-    void Put(const QString& name, const QByteArray& bytes) const {
-        QFile file(dir.path() + "/" + name);
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-            qFatal("cannot write served file");
-    }
-    QByteArray Get(const QString& name) const {
-        QFile file(dir.path() + "/" + name);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-};
 
 void AddRows() {
     QTest::addColumn<int>("nSize");
