@@ -6,9 +6,10 @@
 #include "MessageBox.h"
 #include "ModalDialog.h"
 #include "OptionsSheet.h"
+#include "SkifferIcon.h"
 #include "SkifferView.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QScreen>
 
 namespace {
@@ -27,6 +28,8 @@ CSkifferApp* GetSkifferApp() {
 CSkifferApp::CSkifferApp() {
     SetAppTitle(kAppTitle);
     SetHeadless(QGuiApplication::platformName() == "offscreen");
+    // Every window of the program, dialogs and message boxes too, shows its icon.
+    QApplication::setWindowIcon(SkifferIcon());
     InstallGuiMessageBox();
     InstallAddressDialogs();
 }

@@ -8,8 +8,11 @@
 #include "WharfView.h"
 
 #include "AddressDialogs.h"
+#include "GuiMessageBox.h"
+#include "MessageBox.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QWindow>
 #include <QtTest>
 
@@ -80,10 +83,29 @@ private slots:
         QTest::newRow("server's multihomed dialog") << "multihomed server";
         QTest::newRow("client's multihomed dialog") << "multihomed client";
         QTest::newRow("new-client alert") << "alert";
+        QTest::newRow("message box with a short text") << "message box";
     }
     void captionsShowInFull() {
         QFETCH(QString, window);
         const QStringList addresses{"127.0.0.1", "127.0.0.2"};
+        if (window == "message box") {
+            const QString previousTitle = AppTitle();
+            SetAppTitle("Skiffer Client");
+            InstallGuiMessageBox();
+            bool bChecked = false;
+            QTimer::singleShot(0, this, [&] {
+                QTRY_VERIFY(QApplication::activeModalWidget());
+                QWidget* pBox = QApplication::activeModalWidget();
+                CheckCaption(pBox);
+                bChecked = true;
+                pBox->close();
+            });
+            AfxMessageBox("File already exists\n\nOverwrite it ?", MB_YESNO | MB_ICONQUESTION);
+            SetMessageBoxHandler(nullptr);
+            SetAppTitle(previousTitle);
+            QVERIFY(bChecked);
+            return;
+        }
         std::unique_ptr<QWidget> pWindow;
         if (window == "alert") {
             auto* pAlert = new CClientAlert;
@@ -94,7 +116,14 @@ private slots:
                 addresses, window.endsWith("server") ? AddressRole::Server : AddressRole::Client);
             pWindow->show();
         }
-        QVERIFY(QTest::qWaitForWindowExposed(pWindow.get()));
+        CheckCaption(pWindow.get());
+    }
+
+private:
+    // The frame is wide enough for its caption in openbox's font (Sans 8
+    // bold at the screen's resolution) beside the icon and buttons.
+    void CheckCaption(QWidget* pWindow) {
+        QVERIFY(QTest::qWaitForWindowExposed(pWindow));
         // The frame extents arrive from the manager a moment later.
         QTRY_VERIFY(pWindow->frameGeometry().height() > pWindow->height());
         const int nBar = pWindow->geometry().top() - pWindow->frameGeometry().top();
