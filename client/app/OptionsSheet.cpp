@@ -83,6 +83,7 @@ COptionsSheet::COptionsSheet(QWidget* pParent) : QDialog(pParent) {
     auto* pLayout = new QVBoxLayout(this);
     pLayout->addWidget(m_pTabs);
     pLayout->addWidget(pButtons);
+    pLayout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void COptionsSheet::accept() {
@@ -116,6 +117,7 @@ CAbout::CAbout() : QDialog(nullptr) {
     pLayout->addWidget(m_pTabs);
     const CDialogUnits du(font());
     m_pTabs->setMinimumSize(du.X(200), du.Y(100));
+    pLayout->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
     CentreOnScreen(this);
 }

@@ -67,6 +67,7 @@ CBlockSizeDlg::CBlockSizeDlg(QWidget* pParent) : QDialog(pParent) {
     pLayout->addWidget(pButtons);
     const CDialogUnits du(font());
     pText->setMinimumWidth(du.X(200));
+    pLayout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 // ---------------------------------------------------------------------------
