@@ -37,8 +37,7 @@ std::optional<QStringList> SystemAddressList() {
 
 bool IsLoopback(const QString& strAddress) {
     in_addr address{};
-    return inet_aton(strAddress.toLatin1().constData(), &address) != 0 &&
-           (ntohl(address.s_addr) >> 24) == 127;
+    return ParseHostAddress(strAddress, &address) && (ntohl(address.s_addr) >> 24) == 127;
 }
 } // namespace
 

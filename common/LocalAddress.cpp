@@ -1,5 +1,6 @@
 #include "LocalAddress.h"
 
+#include "AsyncSocket.h"
 #include "HostAddresses.h"
 #include "MessageBox.h"
 
@@ -17,7 +18,7 @@ std::optional<QString> ManualEntry(AddressRole role) {
     // As inet_addr reads it: anything unreadable becomes 255.255.255.255,
     // and binding to that fails later with its own message.
     in_addr address{};
-    if (inet_aton(typed->trimmed().toLatin1().constData(), &address) == 0)
+    if (!ParseHostAddress(typed->trimmed(), &address))
         address.s_addr = INADDR_NONE;
     return QString::fromLatin1(inet_ntoa(address));
 }

@@ -68,8 +68,8 @@ CTransferSocket::~CTransferSocket() {
 }
 
 int CTransferSocket::Message(const QString& strText, unsigned nType) {
-    // While a box is open neither the time-out check nor a datagram may
-    // end or advance the transfer under the code that asked.
+    // While a box is open no datagram may end or advance the transfer under
+    // the code that asked (the box itself holds the time-out off).
     bool bWasOpen = m_bInMessageBox;
     m_bInMessageBox = true;
     int nAnswer = AfxMessageBox(strText, nType);
@@ -602,8 +602,9 @@ void CTransferSocket::EndTransfer(int nCode) {
 
 void CTransferSocket::CheckTimeout() {
     // Nobody can answer the server while a modal window is open, this
-    // transfer's or any other; the time-out counts again from when it closes.
-    if (m_bActive != 1 || m_bInMessageBox || CModalScope::IsOpen())
+    // transfer's message boxes included; the time-out counts again from when
+    // it closes.
+    if (m_bActive != 1 || CModalScope::IsOpen())
         return;
     time_t tNow = CTime::GetCurrentTime().GetTime();
     time_t tFrom = m_tLastActivity.GetTime();

@@ -186,3 +186,15 @@ bool RealServer::WaitUntilServing() {
     }
     return false;
 }
+
+QByteArray Pattern(int nSize, int nSeed) {
+    QByteArray bytes(nSize, '\0');
+    uint32_t x = 2463534242u + static_cast<uint32_t>(nSeed);
+    for (int i = 0; i < nSize; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        bytes[i] = static_cast<char>(x & 0xFF);
+    }
+    return bytes;
+}

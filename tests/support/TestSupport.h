@@ -9,6 +9,10 @@
 #include <cstdint>
 #include <optional>
 
+// File content for transfers: no run of one byte value, different for
+// each seed.
+QByteArray Pattern(int nSize, int nSeed = 0);
+
 // Runs the Qt event loop for at most ms milliseconds.
 void PumpEvents(int ms);
 

@@ -113,11 +113,3 @@ struct ClientApp {
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
 };
-
-// Test content that is not all one byte value.
-inline QByteArray Content(int nSize) {
-    QByteArray bytes(nSize, Qt::Uninitialized);
-    for (int i = 0; i < nSize; ++i)
-        bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-    return bytes;
-}

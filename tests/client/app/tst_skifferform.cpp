@@ -112,7 +112,7 @@ private slots:
         const uint16_t nPort = bTftpd ? m_pTftpd->Port() : pOwn->nPort;
         const QString remote = QString("app-%1-%2-%3.bin").arg(bSend).arg(nSize).arg(blockSize);
         auto serverGet = [&] { return bTftpd ? m_pTftpd->Get(remote) : pOwn->Get(remote); };
-        const QByteArray content = Content(nSize);
+        const QByteArray content = Pattern(nSize);
 
         ClientApp c;
         c.app->m_strInbound = c.app->m_strOutbound = c.files.path() + "/";
@@ -450,7 +450,7 @@ private slots:
             paths << elsewhere.path() + QString("/dropped-%1.bin").arg(i);
             QFile file(paths.last());
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(Content(3000 + i));
+            file.write(Pattern(3000 + i));
         }
         c.Fill("127.0.0.1", server.nPort, "old.bin", "older.bin");
         QVERIFY(!c.Control<QCheckBox>(1008)->isChecked());
@@ -459,7 +459,7 @@ private slots:
         QCOMPARE(c.Text(1007), QString("dropped-0.bin"));
         QVERIFY(c.Control<QCheckBox>(1008)->isChecked());
         QVERIFY(c.WaitForEnd());
-        QCOMPARE(server.Get("dropped-0.bin"), Content(3000));
+        QCOMPARE(server.Get("dropped-0.bin"), Pattern(3000));
         for (int i = 1; i < nFiles; ++i)
             QCOMPARE(server.Get(QString("dropped-%1.bin").arg(i)), QByteArray("<missing>"));
         QCOMPARE(c.Stored("Startup", "Local"), QString("dropped-0.bin"));
@@ -478,14 +478,14 @@ private slots:
         const QString path = elsewhere.path() + "/chosen.bin";
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(Content(700));
+        file.write(Pattern(700));
         file.close();
         CMainFrame::SetFileChooser([&](QWidget*) { return bChosen ? path : QString(); });
         c.Fill("127.0.0.1", server.nPort, "l.bin", "r.bin");
         c.Frame()->Action(ID_FILE_OPEN)->trigger();
         CMainFrame::SetFileChooser(nullptr);
         QVERIFY(c.WaitForEnd());
-        QCOMPARE(server.Get("chosen.bin"), bChosen ? Content(700) : QByteArray("<missing>"));
+        QCOMPARE(server.Get("chosen.bin"), bChosen ? Pattern(700) : QByteArray("<missing>"));
         QCOMPARE(c.Text(1002), bChosen ? QString("chosen.bin") : QString("l.bin"));
     }
 
@@ -557,14 +557,14 @@ private slots:
         uint16_t nFrom = 0;
         QVERIFY(server.Receive(2000, &nFrom));
         const QString local = inbound.path() + "/got.bin";
-        QVERIFY(server.SendTo(nFrom, QByteArray("\0\3\0\1", 4) + Content(512)));
+        QVERIFY(server.SendTo(nFrom, QByteArray("\0\3\0\1", 4) + Pattern(512)));
         QVERIFY(server.Receive()); // ACK 1
         c.Frame()->close();
         pClient.reset();
         // The file holds what came, and the server hears nothing more.
         QFile file(local);
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), Content(512));
+        QCOMPARE(file.readAll(), Pattern(512));
         QVERIFY(!server.Receive(200));
     }
 
@@ -603,7 +603,7 @@ private slots:
         uint16_t nFrom = 0;
         QVERIFY(server.Receive(2000, &nFrom));
         // An answer without options: the default size, shown in the box.
-        QVERIFY(server.SendTo(nFrom, QByteArray("\0\3\0\1", 4) + Content(512)));
+        QVERIFY(server.SendTo(nFrom, QByteArray("\0\3\0\1", 4) + Pattern(512)));
         QVERIFY(server.Receive());
         PumpEvents(20);
         QCOMPARE(c.Control<QComboBox>(1019)->currentText(), QString("512"));

@@ -63,9 +63,6 @@ struct ClientFixture {
     bool WaitForEnd(int ms = 10000);
 };
 
-// Test content that is not all one byte value.
-QByteArray Pattern(int nSize, int nSeed = 0);
-
 // Packets as a server sends them.
 QByteArray Data(int nBlock, const QByteArray& payload);
 QByteArray Ack(int nBlock);

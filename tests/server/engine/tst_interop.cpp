@@ -6,16 +6,6 @@
 
 // Whole transfers between the server engine and real TFTP clients.
 namespace {
-QByteArray Pattern(qsizetype nSize) {
-    QByteArray bytes(nSize, '\0');
-    quint32 x = 12345;
-    for (qsizetype i = 0; i < nSize; ++i) {
-        x = x * 1103515245u + 12345u;
-        bytes[i] = char(x >> 24);
-    }
-    return bytes;
-}
-
 QByteArray Text(int nLines) {
     QByteArray text;
     for (int i = 0; i < nLines; ++i)

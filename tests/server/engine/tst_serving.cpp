@@ -8,13 +8,6 @@
 namespace {
 const QByteArray kServiceRefused("\0\5\0\0Service not available\0\0", 27);
 
-QByteArray Pattern(int nSize) {
-    QByteArray bytes(nSize, '\0');
-    for (int i = 0; i < nSize; ++i)
-        bytes[i] = char(i * 31 + 7);
-    return bytes;
-}
-
 // A read in progress: the request has been answered with DATA 1.
 struct Reader {
     RawClient client;

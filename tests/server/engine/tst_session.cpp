@@ -9,13 +9,6 @@
 #include <csignal>
 
 namespace {
-QByteArray Pattern(int nSize) {
-    QByteArray bytes(nSize, '\0');
-    for (int i = 0; i < nSize; ++i)
-        bytes[i] = char((i * 7 + i / 251) & 0xFF);
-    return bytes;
-}
-
 const QByteArray kError1("\0\5\0\1File not found\0", 19);
 const QByteArray kError2("\0\5\0\2Access violation\0", 21);
 const QByteArray kError4("\0\5\0\4Unknown TFTP Operation\0", 27);

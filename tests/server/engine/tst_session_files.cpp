@@ -18,13 +18,6 @@ const QByteArray kError2("\0\5\0\2Access violation\0", 21);
 const QByteArray kError5("\0\5\0\5Unknown transfer ID\0", 24);
 constexpr time_t kStart = 200000;
 
-QByteArray Pattern(int nSize) {
-    QByteArray bytes(nSize, '\0');
-    for (int i = 0; i < nSize; ++i)
-        bytes[i] = char((i * 11 + i / 509) & 0xFF);
-    return bytes;
-}
-
 // An earlier version of a file, to be overwritten or kept.
 const QByteArray kOld(2000, 'o');
 

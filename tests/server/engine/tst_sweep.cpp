@@ -6,13 +6,6 @@
 namespace {
 constexpr time_t kStart = 100000;
 
-QByteArray Pattern(int nSize) {
-    QByteArray bytes(nSize, '\0');
-    for (int i = 0; i < nSize; ++i)
-        bytes[i] = char((i * 13 + 5) & 0xFF);
-    return bytes;
-}
-
 // The server's sweep driven by the test clock.
 struct SweptServer : ServerFixture {
     SweptServer() { CTime::SetTestTime(kStart); }
