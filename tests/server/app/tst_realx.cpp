@@ -122,15 +122,18 @@ private slots:
 private:
     // The frame is wide enough for its caption in openbox's font (Sans 8
     // bold at the screen's resolution) beside the icon and buttons.
-    void CheckCaption(QWidget* pWindow) {
-        QVERIFY(QTest::qWaitForWindowExposed(pWindow));
-        // The frame extents arrive from the manager a moment later.
-        QTRY_VERIFY(pWindow->frameGeometry().height() > pWindow->height());
+    void CheckCaption(QWidget* pWidget) {
+        QVERIFY(QTest::qWaitForWindowExposed(pWidget));
+        // The frame extents arrive from the manager a moment later. The
+        // window asks the X server each time; the widget keeps what it saw
+        // at its last move, which may be from before the frame existed.
+        QWindow* pWindow = pWidget->windowHandle();
+        QTRY_VERIFY_WITH_TIMEOUT(pWindow->frameGeometry().height() > pWindow->height(), 15000);
         const int nBar = pWindow->geometry().top() - pWindow->frameGeometry().top();
         QFont captionFont("Sans");
         captionFont.setPixelSize(qRound(8 * pWindow->screen()->physicalDotsPerInchY() / 72));
         captionFont.setBold(true);
-        const int nText = QFontMetrics(captionFont).horizontalAdvance(pWindow->windowTitle());
+        const int nText = QFontMetrics(captionFont).horizontalAdvance(pWidget->windowTitle());
         QVERIFY2(pWindow->frameGeometry().width() >= nText + 6 * nBar,
                  qPrintable(QString("%1 px for a caption of %2 px beside a bar of %3 px")
                                 .arg(pWindow->frameGeometry().width())
