@@ -16,6 +16,10 @@
 #include <QWindow>
 #include <QtTest>
 
+// On a busy machine the window manager may take seconds to frame, activate
+// or minimise a window.
+constexpr int kManagerWait = 20000;
+
 class TestRealX : public QObject {
     Q_OBJECT
 private slots:
@@ -36,9 +40,9 @@ private slots:
         CWharfApp app;
         QVERIFY(app.InitInstance());
         CMainFrame* pFrame = app.MainFrame();
-        QVERIFY(QTest::qWaitForWindowActive(pFrame));
+        QVERIFY(QTest::qWaitForWindowActive(pFrame, kManagerWait));
         pFrame->showMinimized();
-        QTRY_VERIFY(pFrame->isMinimized());
+        QTRY_VERIFY_WITH_TIMEOUT(pFrame->isMinimized(), kManagerWait);
 
         UdpPeer client;
         client.SendTo(setup.nPort, MakeRequest(1, "image.bin", "octet"));
@@ -47,18 +51,18 @@ private slots:
         QVERIFY(block1 && block1->size() == 4 + 512);
         QPointer<CClientAlert> pAlert = app.View()->Alert();
         QVERIFY(pAlert);
-        QTRY_VERIFY(pAlert->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(pAlert->isVisible(), kManagerWait);
         pAlert->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(pAlert));
+        QVERIFY(QTest::qWaitForWindowActive(pAlert, kManagerWait));
         if (hiddenFirst) {
             QTest::mouseClick(pAlert, Qt::LeftButton, {}, QPoint(5, 5));
-            QTRY_VERIFY(!pAlert->isVisible());
+            QTRY_VERIFY_WITH_TIMEOUT(!pAlert->isVisible(), kManagerWait);
         }
 
         pFrame->showNormal();
         pFrame->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(pFrame));
-        QTRY_VERIFY(!pAlert);
+        QVERIFY(QTest::qWaitForWindowActive(pFrame, kManagerWait));
+        QTRY_VERIFY_WITH_TIMEOUT(!pAlert, kManagerWait);
         QVERIFY(!app.View()->Alert());
 
         // Still serving: the rest of the file arrives.
@@ -94,7 +98,7 @@ private slots:
             InstallGuiMessageBox();
             bool bChecked = false;
             QTimer::singleShot(0, this, [&] {
-                QTRY_VERIFY(QApplication::activeModalWidget());
+                QTRY_VERIFY_WITH_TIMEOUT(QApplication::activeModalWidget(), kManagerWait);
                 QWidget* pBox = QApplication::activeModalWidget();
                 CheckCaption(pBox);
                 bChecked = true;
@@ -123,12 +127,13 @@ private:
     // The frame is wide enough for its caption in openbox's font (Sans 8
     // bold at the screen's resolution) beside the icon and buttons.
     void CheckCaption(QWidget* pWidget) {
-        QVERIFY(QTest::qWaitForWindowExposed(pWidget));
+        QVERIFY(QTest::qWaitForWindowExposed(pWidget, kManagerWait));
         // The frame extents arrive from the manager a moment later. The
         // window asks the X server each time; the widget keeps what it saw
         // at its last move, which may be from before the frame existed.
         QWindow* pWindow = pWidget->windowHandle();
-        QTRY_VERIFY_WITH_TIMEOUT(pWindow->frameGeometry().height() > pWindow->height(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(pWindow->frameGeometry().height() > pWindow->height(),
+                                 kManagerWait);
         const int nBar = pWindow->geometry().top() - pWindow->frameGeometry().top();
         QFont captionFont("Sans");
         captionFont.setPixelSize(qRound(8 * pWindow->screen()->physicalDotsPerInchY() / 72));
