@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FrameCommands.h"
+
 #include <QMainWindow>
 #include <QMap>
 #include <functional>
@@ -11,18 +13,14 @@ class QAction;
 class QLabel;
 class QTimer;
 
-// Command ids, as the menu, accelerators and form know them.
+// Command ids, as the menu, accelerators and form know them; those both
+// programs carry are in FrameCommands.h.
 enum CommandId {
     ID_SETUP = 32771,
     ID_RENAME_BUTTONS = 32772,
     ID_ABORT = 32773,
-    ID_FILE_OPEN = 57601,
-    ID_APP_ABOUT = 57664,
-    ID_APP_EXIT = 57665,
     ID_HELP_INDEX = 57666,
     ID_HELP_USING = 57668,
-    ID_CONTEXT_HELP = 57669,
-    ID_HELP = 57670,
     ID_DEFAULT_HELP = 57671,
 };
 

@@ -3,6 +3,16 @@
 #include <QKeySequence>
 #include <QString>
 
+// Command ids both programs' frames carry, at the values their menus and
+// help know them by.
+enum SharedCommandId {
+    ID_FILE_OPEN = 57601,
+    ID_APP_ABOUT = 57664,
+    ID_APP_EXIT = 57665,
+    ID_CONTEXT_HELP = 57669,
+    ID_HELP = 57670,
+};
+
 class QAction;
 class QMainWindow;
 class QWidget;

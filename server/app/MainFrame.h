@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FrameCommands.h"
+
 #include <QMainWindow>
 #include <QMap>
 
@@ -8,19 +10,15 @@ class CWharfView;
 class QAction;
 class QLabel;
 
-// Command ids, as the menus, accelerators and toolbar know them.
+// Command ids, as the menus, accelerators and toolbar know them; those both
+// programs carry are in FrameCommands.h.
 enum CommandId {
     ID_STOP_SERVING = 32772,
     ID_START_SERVING = 32773,
     ID_SETUP = 32774,
     ID_PROGRESS_VIEW = 32776,
     ID_FILE_NEW = 57600,
-    ID_FILE_OPEN = 57601,
-    ID_APP_ABOUT = 57664,
-    ID_APP_EXIT = 57665,
     ID_HELP_FINDER = 57667,
-    ID_CONTEXT_HELP = 57669,
-    ID_HELP = 57670,
     ID_VIEW_TOOLBAR = 59392,
     ID_VIEW_STATUS_BAR = 59393,
 };
