@@ -23,6 +23,7 @@ CAsyncSocket::SelectHook& selectHook() {
 CAsyncSocket::CAsyncSocket() = default;
 
 CAsyncSocket::~CAsyncSocket() {
+    *m_pAlive = false;
     Close();
 }
 
@@ -73,9 +74,16 @@ bool CAsyncSocket::AsyncSelect(long lEvent) {
     if ((lEvent & FD_READ) && !m_pReadNotifier) {
         m_pReadNotifier = new QSocketNotifier(m_hSocket, QSocketNotifier::Read);
         QObject::connect(m_pReadNotifier, &QSocketNotifier::activated, m_pReadNotifier, [this] {
-            // Quiet until the datagram is taken; the handler may delete us.
-            m_pReadNotifier->setEnabled(false);
+            // The notifier stays on while every notice's datagram is taken:
+            // switching it off and on wakes the event loop twice more per
+            // datagram. Only a handler that leaves its datagram waiting
+            // quiets it, until ReceiveFrom. The handler may delete us.
+            const std::shared_ptr<bool> pAlive = m_pAlive;
+            QSocketNotifier* pNotifier = m_pReadNotifier;
+            m_bTaken = false;
             OnReceive(0);
+            if (*pAlive && !m_bTaken && m_pReadNotifier == pNotifier)
+                pNotifier->setEnabled(false);
         });
     }
     EnableRead((lEvent & FD_READ) != 0);
@@ -111,6 +119,7 @@ int CAsyncSocket::ReceiveFrom(void* lpBuf, int nBufLen, sockaddr* lpSockAddr,
     ssize_t n = ::recvfrom(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_TRUNC,
                            lpSockAddr, lpSockAddrLen);
     int saved = errno;
+    m_bTaken = true;
     if (m_lEvent & FD_READ)
         EnableRead(true);
     if (n < 0) {

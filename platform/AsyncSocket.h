@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 
 class QSocketNotifier;
 
@@ -94,6 +95,8 @@ private:
 
     QSocketNotifier* m_pReadNotifier = nullptr;
     long m_lEvent = 0;
+    bool m_bTaken = false; // ReceiveFrom was called since the last notice
+    std::shared_ptr<bool> m_pAlive = std::make_shared<bool>(true); // false once destroyed
     int m_nAskedSndBuf = 0;
     int m_nAskedRcvBuf = 0;
     int m_nHookSndBuf = -1;

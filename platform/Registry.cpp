@@ -21,7 +21,29 @@ QString readText(const QVariant& value) {
 }
 } // namespace
 
+CRegKey::CRegKey() = default;
+
+CRegKey::~CRegKey() {
+    Close();
+}
+
+QSettings* CRegKey::Store() const {
+    if (!m_pStore)
+        m_pStore = std::make_unique<QSettings>(FilePath(), QSettings::IniFormat);
+    return m_pStore.get();
+}
+
+bool CRegKey::Flush() {
+    if (!m_pStore)
+        return true;
+    m_pStore->sync();
+    const bool bWritten = m_pStore->status() == QSettings::NoError;
+    m_pStore.reset();
+    return bWritten;
+}
+
 bool CRegKey::Open(const QString& strName) {
+    Flush(); // the store belongs to the level opened so far
     if (m_nLevels == 0) {
         m_bRoot = true;
         m_strPath = UserConfigDir();
@@ -45,6 +67,7 @@ bool CRegKey::Open(const QString& strName) {
 }
 
 bool CRegKey::Create(const QString& strName) {
+    Flush();
     if (m_nLevels == 0)
         return Open(strName);
     if (m_nLevels >= kMaxLevels || strName.isEmpty() || strName.contains('/'))
@@ -57,10 +80,12 @@ bool CRegKey::Create(const QString& strName) {
     return true;
 }
 
-void CRegKey::Close() {
+bool CRegKey::Close() {
+    const bool bWritten = Flush();
     m_strPath.clear();
     m_nLevels = 0;
     m_bRoot = false;
+    return bWritten;
 }
 
 QString CRegKey::FilePath() const {
@@ -70,8 +95,7 @@ QString CRegKey::FilePath() const {
 std::optional<QString> CRegKey::QueryString(const QString& strName, int nBufferSize) const {
     if (m_nLevels < 2)
         return std::nullopt;
-    QSettings store(FilePath(), QSettings::IniFormat);
-    QVariant value = store.value(strName);
+    QVariant value = Store()->value(strName);
     if (!value.isValid())
         return std::nullopt;
     QString text = readText(value);
@@ -83,8 +107,7 @@ std::optional<QString> CRegKey::QueryString(const QString& strName, int nBufferS
 std::optional<uint32_t> CRegKey::QueryDword(const QString& strName) const {
     if (m_nLevels < 2)
         return std::nullopt;
-    QSettings store(FilePath(), QSettings::IniFormat);
-    QVariant value = store.value(strName);
+    QVariant value = Store()->value(strName);
     if (!value.isValid())
         return std::nullopt;
     bool bOk = false;
@@ -97,35 +120,51 @@ std::optional<uint32_t> CRegKey::QueryDword(const QString& strName) const {
 bool CRegKey::SetString(const QString& strName, const QString& strValue) {
     if (m_nLevels < 2)
         return false;
-    QSettings store(FilePath(), QSettings::IniFormat);
-    store.setValue(strName, strValue);
-    store.sync();
-    return store.status() == QSettings::NoError;
+    Store()->setValue(strName, strValue);
+    return m_pStore->status() == QSettings::NoError;
 }
 
 bool CRegKey::SetDword(const QString& strName, uint32_t nValue) {
     if (m_nLevels < 2)
         return false;
-    QSettings store(FilePath(), QSettings::IniFormat);
-    store.setValue(strName, static_cast<qulonglong>(nValue));
-    store.sync();
-    return store.status() == QSettings::NoError;
+    Store()->setValue(strName, static_cast<qulonglong>(nValue));
+    return m_pStore->status() == QSettings::NoError;
+}
+
+CProfile::CProfile(QString strFilePath) : m_strFilePath(std::move(strFilePath)) {}
+
+CProfile::~CProfile() {
+    Flush();
 }
 
 QString CProfile::GetProfileString(const QString& strSection, const QString& strEntry,
                                    const QString& strDefault) const {
+    const QString strKey = strSection + "/" + strEntry;
+    if (m_pStore) {
+        QVariant value = m_pStore->value(strKey);
+        return value.isValid() ? readText(value) : strDefault;
+    }
     if (!QFileInfo(m_strFilePath).isFile())
         return strDefault;
     QSettings store(m_strFilePath, QSettings::IniFormat);
-    QVariant value = store.value(strSection + "/" + strEntry);
+    QVariant value = store.value(strKey);
     return value.isValid() ? readText(value) : strDefault;
 }
 
 bool CProfile::WriteProfileString(const QString& strSection, const QString& strEntry,
                                   const QString& strValue) {
+    if (!m_pStore)
+        m_pStore = std::make_unique<QSettings>(m_strFilePath, QSettings::IniFormat);
+    m_pStore->setValue(strSection + "/" + strEntry, strValue);
+    return m_pStore->status() == QSettings::NoError;
+}
+
+bool CProfile::Flush() {
+    if (!m_pStore)
+        return true;
     QDir().mkpath(QFileInfo(m_strFilePath).absolutePath());
-    QSettings store(m_strFilePath, QSettings::IniFormat);
-    store.setValue(strSection + "/" + strEntry, strValue);
-    store.sync();
-    return store.status() == QSettings::NoError;
+    m_pStore->sync();
+    const bool bWritten = m_pStore->status() == QSettings::NoError;
+    m_pStore.reset();
+    return bWritten;
 }
