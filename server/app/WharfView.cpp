@@ -53,16 +53,6 @@ void SetState(QCheckBox* pBox, int nState) {
                         : nState == 1 ? Qt::Checked
                                       : Qt::PartiallyChecked);
 }
-
-// The percentage text as a bar position; anything but digits leaves the
-// bar where it is (a write's progress is "?").
-bool BarPosition(const QString& text, int& nPosition) {
-    if (text.isEmpty() ||
-        !std::all_of(text.begin(), text.end(), [](QChar c) { return c.isDigit(); }))
-        return false;
-    nPosition = static_cast<int>(std::min<qulonglong>(text.toULongLong(), 100));
-    return true;
-}
 } // namespace
 
 CWharfView::CWharfView(QWidget* pParent) : QWidget(pParent) {
@@ -154,10 +144,17 @@ void CWharfView::HandleMessage(int nMessage, int nParam) {
         break;
     case WM_SLOT_PROGRESS:
         if (m_nViewType != 0) {
-            BarPosition(pCore->m_strReportText, row.nProgress);
+            // A store's progress, whose end is not known, leaves the bar be.
+            const int nPercent = CWharfCore::ProgressPercent(
+                pCore->m_bReportRead, pCore->m_nReportTotal, pCore->m_nReportDone);
+            if (nPercent >= 0)
+                row.nProgress = std::min(nPercent, 100);
         } else {
-            row.strPercent = pCore->m_strReportText;
-            row.strBytes = pCore->m_strReportCount;
+            // Put into words when shown, not with every block.
+            row.bCountsDue = true;
+            row.bRead = pCore->m_bReportRead;
+            row.nTotal = pCore->m_nReportTotal;
+            row.nDone = pCore->m_nReportDone;
         }
         row.bFileEnabled = true;
         break;
@@ -190,8 +187,13 @@ void CWharfView::FlushControls() {
         }
     };
     for (int r = 0; r < kRows; ++r) {
-        const Fields& f = m_fields[r];
+        Fields& f = m_fields[r];
         Row& row = m_rows[r];
+        if (f.bCountsDue) {
+            f.strPercent = CWharfCore::ProgressPercentText(f.bRead, f.nTotal, f.nDone);
+            f.strBytes = CWharfCore::ProgressCountText(f.bRead, f.nTotal, f.nDone);
+            f.bCountsDue = false;
+        }
         setText(row.pClient, f.strClient);
         SetState(row.pTx, f.nTx);
         SetState(row.pRx, f.nRx);

@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 
 class CClientAlert;
 class QCheckBox;
@@ -50,6 +51,11 @@ public:
         int nProgress = 0;
         QString strPercent;
         int nBin = 2;
+        // The last progress report, still to be put into words.
+        bool bCountsDue = false;
+        int bRead = 0;
+        uint64_t nTotal = 0;
+        uint64_t nDone = 0;
     };
     Fields m_fields[kRows];
 

@@ -521,13 +521,9 @@ void CClientSession::ResendWhenLost() {
 
 void CClientSession::ReportProgress() {
     CWharfCore* pCore = GetWharfCore();
-    if (m_nTotal != 0 && m_nSent != 0)
-        pCore->m_strReportText = QString::asprintf(
-            "%d", static_cast<int>(100.0 / (static_cast<double>(m_nTotal) / m_nSent)));
-    else
-        pCore->m_strReportText = "?";
-    pCore->m_strReportCount = QString::asprintf("%lu/%lu", static_cast<unsigned long>(m_nTotal),
-                                                static_cast<unsigned long>(m_nSent));
+    pCore->m_bReportRead = 1;
+    pCore->m_nReportTotal = m_nTotal;
+    pCore->m_nReportDone = m_nSent;
     pCore->NotifyView(3, m_nSlot + 1);
 }
 
@@ -591,8 +587,9 @@ void CClientSession::HandleData() {
         return;
     }
     m_nTotal += nWritten;
-    pCore->m_strReportText = "?";
-    pCore->m_strReportCount = QString::asprintf("%lu", static_cast<unsigned long>(m_nTotal));
+    pCore->m_bReportRead = 0;
+    pCore->m_nReportTotal = 0;
+    pCore->m_nReportDone = m_nTotal;
     pCore->NotifyView(3, m_nSlot + 1);
 
     ++m_nBlock;

@@ -140,6 +140,23 @@ int CWharfCore::MessageForType(int nType) {
     }
 }
 
+int CWharfCore::ProgressPercent(int bRead, uint64_t nTotal, uint64_t nDone) {
+    if (!bRead || nTotal == 0 || nDone == 0)
+        return -1;
+    return static_cast<int>(100.0 / (static_cast<double>(nTotal) / static_cast<double>(nDone)));
+}
+
+QString CWharfCore::ProgressPercentText(int bRead, uint64_t nTotal, uint64_t nDone) {
+    const int nPercent = ProgressPercent(bRead, nTotal, nDone);
+    return nPercent < 0 ? QString("?") : QString::number(nPercent);
+}
+
+QString CWharfCore::ProgressCountText(int bRead, uint64_t nTotal, uint64_t nDone) {
+    if (!bRead)
+        return QString::number(nDone);
+    return QString::number(nTotal) + '/' + QString::number(nDone);
+}
+
 void CWharfCore::NotifyView(int, int) {}
 
 std::optional<QString> CWharfCore::ChooseListenAddress() {

@@ -3,6 +3,7 @@
 #include "Idle.h"
 
 #include <QString>
+#include <cstdint>
 #include <optional>
 
 class CListenSocket;
@@ -64,11 +65,17 @@ public:
     QString m_szTitle;
     int m_bSweepOnIdle = 1;
 
-    // The slot report, read by the view while it handles a notification.
+    // The slot report, read by the view while it handles a notification:
+    // the client's address or the file's name, and the transfer's details.
     QString m_strReportText;
-    QString m_strReportCount;
     int m_bReportBinary = 0;
     int m_bReportSending = 0;
+    // Progress comes with every block, so it is reported as numbers and put
+    // into words only when shown: bytes sent or stored so far, the size of a
+    // file being read (a store's size is not known), and which of the two.
+    uint64_t m_nReportDone = 0;
+    uint64_t m_nReportTotal = 0;
+    int m_bReportRead = 0;
 
     void LoadSettings();
     void SaveSettings();
@@ -77,6 +84,13 @@ public:
     // 2 transfer details, 3 progress, anything else retransmission.
     virtual void NotifyView(int nType, int nSlot);
     static int MessageForType(int nType);
+    // How progress is shown: the percentage of a read ("?" while it cannot
+    // be told, and for a store), and the bytes ("size/sent" for a read, the
+    // bytes stored for a store).
+    static QString ProgressPercentText(int bRead, uint64_t nTotal, uint64_t nDone);
+    // The percentage of a read; -1 when it cannot be told.
+    static int ProgressPercent(int bRead, uint64_t nTotal, uint64_t nDone);
+    static QString ProgressCountText(int bRead, uint64_t nTotal, uint64_t nDone);
 
     // The local address the listener binds to; nullopt when none can be had.
     virtual std::optional<QString> ChooseListenAddress();

@@ -292,19 +292,19 @@ private slots:
         CWharfApp app;
         QVERIFY(app.InitInstance());
         CWharfView* pView = app.View();
-        app.m_strReportText = "57";
-        app.m_strReportCount = "5700/10000";
+        app.m_bReportRead = 1;
+        app.m_nReportTotal = 10000;
+        app.m_nReportDone = 5700;
         pView->HandleMessage(WM_SLOT_PROGRESS, 3);
         pView->FlushControls();
         QCOMPARE(pView->m_rows[2].pProgress->value(), 57);
         QCOMPARE(pView->m_rows[2].pPercent->text(), QString());
         pView->HandleMessage(WM_VIEW_TYPE, 0);
-        app.m_strReportText = "60";
-        app.m_strReportCount = "6000/10000";
+        app.m_nReportDone = 6000;
         pView->HandleMessage(WM_SLOT_PROGRESS, 3);
         pView->FlushControls();
         QCOMPARE(pView->m_rows[2].pPercent->text(), QString("60"));
-        QCOMPARE(pView->m_rows[2].pBytes->text(), QString("6000/10000"));
+        QCOMPARE(pView->m_rows[2].pBytes->text(), QString("10000/6000"));
         QCOMPARE(pView->m_rows[2].pProgress->value(), 57); // the bar is left as it was
         // A retransmission greys the file until the next progress.
         pView->HandleMessage(WM_SLOT_RETRANSMIT, 3);
@@ -313,9 +313,11 @@ private slots:
         pView->HandleMessage(WM_SLOT_PROGRESS, 3);
         pView->FlushControls();
         QVERIFY(pView->m_rows[2].pFile->isEnabled());
-        // A write's "?" leaves the bar where it is.
+        // A write's progress, shown as "?", leaves the bar where it is.
         pView->HandleMessage(WM_VIEW_TYPE, 1);
-        app.m_strReportText = "?";
+        app.m_bReportRead = 0;
+        app.m_nReportTotal = 0;
+        app.m_nReportDone = 7000;
         pView->HandleMessage(WM_SLOT_PROGRESS, 3);
         pView->FlushControls();
         QCOMPARE(pView->m_rows[2].pProgress->value(), 57);
@@ -347,15 +349,16 @@ private slots:
         QCOMPARE(row.pProgress->isVisible(), bars);
         QCOMPARE(row.pPercent->isVisible(), !bars);
         QCOMPARE(row.pBytes->isVisible(), !bars);
-        app.m_strReportText = "42";
-        app.m_strReportCount = "420/1000";
+        app.m_bReportRead = 1;
+        app.m_nReportTotal = 1000;
+        app.m_nReportDone = 420;
         pView->HandleMessage(WM_SLOT_PROGRESS, 2);
         pView->FlushControls();
         if (bars) {
             QCOMPARE(row.pProgress->value(), 42);
         } else {
             QCOMPARE(row.pPercent->text(), QString("42"));
-            QCOMPARE(row.pBytes->text(), QString("420/1000"));
+            QCOMPARE(row.pBytes->text(), QString("1000/420"));
         }
         app.MainFrame()->Action(ID_PROGRESS_VIEW)->trigger();
         QCOMPARE(setup.Stored("bDisplay").toInt(), afterToggle);

@@ -4,9 +4,15 @@ void RecordingCore::NotifyView(int nType, int nSlot) {
     int nMessage = MessageForType(nType);
     if (nMessage == WM_SLOT_IDLE)
         notes << Note{nMessage, nSlot, {}, {}, 0, 0};
+    else if (nMessage == WM_SLOT_PROGRESS)
+        notes << Note{nMessage,
+                      nSlot,
+                      ProgressPercentText(m_bReportRead, m_nReportTotal, m_nReportDone),
+                      ProgressCountText(m_bReportRead, m_nReportTotal, m_nReportDone),
+                      m_bReportBinary,
+                      m_bReportSending};
     else
-        notes << Note{nMessage,         nSlot,           m_strReportText,
-                      m_strReportCount, m_bReportBinary, m_bReportSending};
+        notes << Note{nMessage, nSlot, m_strReportText, {}, m_bReportBinary, m_bReportSending};
 }
 
 std::optional<QString> RecordingCore::ChooseListenAddress() {

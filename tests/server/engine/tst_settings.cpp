@@ -161,6 +161,32 @@ private slots:
         QCOMPARE(file.value("bDelete").toInt(), 4);
     }
 
+    // Saving replaces the file once, however many values it holds; reading
+    // them back does not write it at all.
+    void savingWritesTheFileOnce_data() {
+        QTest::addColumn<int>("nListEntries");
+        QTest::newRow("no list entries") << 0;
+        QTest::newRow("full lists") << kListEntries;
+    }
+    void savingWritesTheFileOnce() {
+        QFETCH(int, nListEntries);
+        TempConfigHome home;
+        QDir().mkpath(home.Path() + "/Harnwick");
+        FileWriteCounter writes(KeyFile(home));
+        RecordingCore core;
+        core.m_strInPath = "/srv/in/";
+        for (int i = 0; i < nListEntries; ++i)
+            core.m_strAllow[i] = core.m_strDeny[i] = QString("10.0.0.%1").arg(i);
+        core.SaveSettings();
+        QCOMPARE(writes.Count(), 1);
+        RecordingCore reader;
+        reader.LoadSettings();
+        QCOMPARE(reader.m_strInPath, QString("/srv/in/"));
+        QCOMPARE(reader.m_strDeny[nListEntries ? kListEntries - 1 : 0],
+                 nListEntries ? QString("10.0.0.9") : QString());
+        QCOMPARE(writes.Count(), 1);
+    }
+
     void emptyListEntriesAreNotWritten() {
         TempConfigHome home;
         RecordingCore core;
