@@ -89,11 +89,13 @@ void CSkifferApp::OnSetup() {
     m_strOutbound = DirectoryWithSeparator(sheet.m_pOutgoing->m_strPath);
     m_bOverWrite = sheet.m_pIncoming->m_bFlag;
     m_bTruncate = sheet.m_pOutgoing->m_bFlag;
+    BeginProfileWrites();
     WriteProfileString(kOptions, "Inbound", m_strInbound);
     WriteProfileString(kOptions, "Outbound", m_strOutbound);
     WriteProfileString(kOptions, "OverWrite", YesNo(m_bOverWrite));
     WriteProfileString(kOptions, "Truncate", YesNo(m_bTruncate));
     WriteProfileString(kOptions, "Default IP", QString::asprintf("%d", m_nDefaultIP));
+    EndProfileWrites();
 }
 
 void CSkifferApp::OnRenameButtons() {

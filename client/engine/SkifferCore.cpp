@@ -37,12 +37,26 @@ QString CSkifferCore::ProfilePath() {
 }
 
 QString CSkifferCore::GetProfileString(const QString& strSection, const QString& strEntry) const {
+    if (m_pProfileWrites)
+        return m_pProfileWrites->GetProfileString(strSection, strEntry);
     return CProfile(ProfilePath()).GetProfileString(strSection, strEntry);
 }
 
 void CSkifferCore::WriteProfileString(const QString& strSection, const QString& strEntry,
                                       const QString& strValue) {
-    CProfile(ProfilePath()).WriteProfileString(strSection, strEntry, strValue);
+    if (m_pProfileWrites)
+        m_pProfileWrites->WriteProfileString(strSection, strEntry, strValue);
+    else
+        CProfile(ProfilePath()).WriteProfileString(strSection, strEntry, strValue);
+}
+
+void CSkifferCore::BeginProfileWrites() {
+    if (!m_pProfileWrites)
+        m_pProfileWrites = std::make_unique<CProfile>(ProfilePath());
+}
+
+void CSkifferCore::EndProfileWrites() {
+    m_pProfileWrites.reset(); // the profile writes what it holds as it goes
 }
 
 void CSkifferCore::LoadSettings() {
@@ -60,9 +74,11 @@ void CSkifferCore::LoadSettings() {
 }
 
 void CSkifferCore::SaveStartup() {
+    BeginProfileWrites();
     WriteProfileString(kStartup, "Host", m_strHost);
     WriteProfileString(kStartup, "Local", m_strLocal);
     WriteProfileString(kStartup, "Remote", m_strRemote);
+    EndProfileWrites();
 }
 
 void CSkifferCore::ShowStatus(const QString&) {}

@@ -3,6 +3,9 @@
 #include "Idle.h"
 
 #include <QString>
+#include <memory>
+
+class CProfile;
 
 class CTransferSocket;
 
@@ -40,12 +43,18 @@ public:
     QString GetProfileString(const QString& strSection, const QString& strEntry) const;
     void WriteProfileString(const QString& strSection, const QString& strEntry,
                             const QString& strValue);
+    // Writes made between these two reach the file in one go, at the end.
+    void BeginProfileWrites();
+    void EndProfileWrites();
 
     // The first pane of the status bar.
     virtual void ShowStatus(const QString& strText);
 
     // Runs the transfer's time-out check while the program is idle.
     bool OnIdle(long lCount) override;
+
+private:
+    std::unique_ptr<CProfile> m_pProfileWrites; // between Begin- and EndProfileWrites
 };
 
 // The one shared state of this process (the application object).

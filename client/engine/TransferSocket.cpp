@@ -19,6 +19,9 @@ constexpr int kInitialBuffer = 520;
 constexpr int kMaxAddressText = 100;
 constexpr int kMaxServerText = 42; // keeps the whole status line within 60 characters
 const char* const kServerMessage = "Msg from Server > ";
+// The local file is read and written through a buffer this large, so that a
+// small block is not a system call of its own.
+constexpr size_t kFileBuffer = 64 * 1024;
 
 uint32_t FileLength(FILE* pFile) {
     struct stat st {};
@@ -259,6 +262,7 @@ int CTransferSocket::StartSend(const QString& strRemote, const QString& strLocal
     m_nBlock = 1;
     m_tLastActivity = CTime::GetCurrentTime();
     m_bLastBlock = 0;
+    m_bReported = false;
     m_nBytes = 0;
 
     CSkifferCore* pCore = GetSkifferCore();
@@ -277,6 +281,7 @@ int CTransferSocket::StartSend(const QString& strRemote, const QString& strLocal
         m_bActive = 0;
         return 0;
     }
+    BufferFile();
     m_nTotalSize = FileLength(m_pFile);
     ShowStatus("Offering file to server ...");
     PostToView(WM_CLIENT_PROGRESS, 0, m_nTotalSize);
@@ -301,6 +306,7 @@ int CTransferSocket::StartFetch(const QString& strRemote, const QString& strLoca
     m_tLastActivity = CTime::GetCurrentTime();
     m_nBytes = 0;
     m_nBlocks = 0;
+    m_bReported = false;
     m_nTotalSize = 0;
 
     int nLength = LayOutRequest(tftp::OP_RRQ, strRemote, bOctet);
@@ -329,6 +335,7 @@ int CTransferSocket::StartFetch(const QString& strRemote, const QString& strLoca
         m_bActive = 0;
         return 0;
     }
+    BufferFile();
     ShowStatus("Requesting file from server ...");
 
     if (int nError = SendRequest(nLength, strHost, nPort)) {
@@ -420,27 +427,31 @@ void CTransferSocket::OnDataPacket() {
         if (tftp::GetWord(p + 2) != (static_cast<unsigned>(m_nBlock) & 0xFFFF))
             return; // a repeat, or a block we are not waiting for
         size_t nData = static_cast<size_t>(m_nReceived - tftp::kHeaderSize);
-        // Flushed with every block, so that a full disk is found now and
-        // not after the transfer has been reported done.
+        const bool bLast = m_nReceived != m_nBlockSize + tftp::kHeaderSize;
+        // Written through the buffer, which a full disk fails when it is
+        // emptied; the last block is acknowledged only once all of the file
+        // is out of it, so a failure is never reported done.
         if (!m_pFile || std::fwrite(p + tftp::kHeaderSize, 1, nData, m_pFile) != nData ||
-            std::fflush(m_pFile) != 0) {
+            (bLast && std::fflush(m_pFile) != 0)) {
             Message("Error writing to local file");
             EndTransfer(3);
             return;
         }
         m_nBytes += static_cast<uint32_t>(nData);
         ++m_nBlocks;
-        m_szStatus = QString::asprintf("Received %lu bytes (%lu blocks)",
-                                       static_cast<unsigned long>(m_nBytes),
-                                       static_cast<unsigned long>(m_nBlocks));
-        ShowStatus(m_szStatus);
-        if (m_nTotalSize != 0)
-            PostToView(WM_CLIENT_PROGRESS, 2, m_nBytes);
+        if (bLast || ReportDue()) {
+            m_szStatus = QString::asprintf("Received %lu bytes (%lu blocks)",
+                                           static_cast<unsigned long>(m_nBytes),
+                                           static_cast<unsigned long>(m_nBlocks));
+            ShowStatus(m_szStatus);
+            if (m_nTotalSize != 0)
+                PostToView(WM_CLIENT_PROGRESS, 2, m_nBytes);
+        }
         tftp::PutWord(p, tftp::OP_ACK);
         tftp::PutWord(p + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
         SendToPeer(tftp::kHeaderSize);
         ++m_nBlock;
-        if (m_nReceived == m_nBlockSize + tftp::kHeaderSize)
+        if (!bLast)
             return;
         m_szStatus = QString::asprintf("Received %lu bytes (%lu blocks) - Done",
                                        static_cast<unsigned long>(m_nBytes),
@@ -570,22 +581,39 @@ void CTransferSocket::SendNextBlock(unsigned nAcked) {
         m_pFile ? std::fread(p + tftp::kHeaderSize, 1, static_cast<size_t>(m_nBlockSize), m_pFile)
                 : 0;
     m_nBytes += static_cast<uint32_t>(nRead);
-    PostToView(WM_CLIENT_PROGRESS, 1, m_nBytes);
-    if (m_nBytes != 0 && m_nTotalSize != 0) {
-        int nPercent = static_cast<int>(
-            100.0 / (static_cast<double>(m_nTotalSize) / static_cast<double>(m_nBytes)));
-        m_szStatus = QString::asprintf("Sent %lu bytes (%d%%)",
-                                       static_cast<unsigned long>(m_nBytes), nPercent);
-    } else {
-        m_szStatus = QString::asprintf("Sent %lu bytes", static_cast<unsigned long>(m_nBytes));
+    if (nRead != static_cast<size_t>(m_nBlockSize) || ReportDue()) {
+        PostToView(WM_CLIENT_PROGRESS, 1, m_nBytes);
+        if (m_nBytes != 0 && m_nTotalSize != 0) {
+            int nPercent = static_cast<int>(
+                100.0 / (static_cast<double>(m_nTotalSize) / static_cast<double>(m_nBytes)));
+            m_szStatus = QString::asprintf("Sent %lu bytes (%d%%)",
+                                           static_cast<unsigned long>(m_nBytes), nPercent);
+        } else {
+            m_szStatus = QString::asprintf("Sent %lu bytes", static_cast<unsigned long>(m_nBytes));
+        }
+        ShowStatus(m_szStatus);
     }
-    ShowStatus(m_szStatus);
     tftp::PutWord(p, tftp::OP_DATA);
     tftp::PutWord(p + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
     SendToPeer(static_cast<int>(nRead) + tftp::kHeaderSize);
     if (nRead != static_cast<size_t>(m_nBlockSize))
         m_bLastBlock = 1;
     ++m_nBlock;
+}
+
+bool CTransferSocket::ReportDue() {
+    const unsigned long long nNow = GetTickCount();
+    if (m_bReported && nNow - m_nReportTick < kReportEveryMs)
+        return false;
+    m_bReported = true;
+    m_nReportTick = nNow;
+    return true;
+}
+
+void CTransferSocket::BufferFile() {
+    if (m_fileBuffer.empty())
+        m_fileBuffer.resize(kFileBuffer);
+    std::setvbuf(m_pFile, m_fileBuffer.data(), _IOFBF, m_fileBuffer.size());
 }
 
 void CTransferSocket::EndTransfer(int nCode) {

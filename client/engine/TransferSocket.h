@@ -17,6 +17,10 @@
 // longer than the time-out.
 class CTransferSocket : public CAsyncSocket {
 public:
+    // Progress is put into words and shown at most this often, and with the
+    // last block: a status line per block would cost more than the block.
+    static constexpr unsigned long long kReportEveryMs = 100;
+
     CTransferSocket();
     ~CTransferSocket() override;
 
@@ -89,9 +93,18 @@ private:
     // its length, or 0 when no buffer could be had.
     int LayOutRequest(int nOpcode, const QString& strRemote, int bOctet);
 
+    // True when progress is to be shown now: the first time, then once
+    // kReportEveryMs has passed since it was last shown.
+    bool ReportDue();
+    // Puts the open local file behind the transfer's own large buffer.
+    void BufferFile();
+
     int m_nAskedBlockSize = 512; // the block size offered in the request
-    sockaddr_in m_requestAddr{}; // where the request went
-    bool m_bPeerKnown = false;   // the server's transfer identifier has been seen
+    bool m_bReported = false;    // progress has been shown for this transfer
+    unsigned long long m_nReportTick = 0;
+    std::vector<char> m_fileBuffer; // outlives every file it buffers
+    sockaddr_in m_requestAddr{};    // where the request went
+    bool m_bPeerKnown = false;      // the server's transfer identifier has been seen
     bool m_bInMessageBox = false;
 };
 

@@ -7,6 +7,7 @@
 #include <netinet/ip.h>
 #include <netinet/udp.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 
 void PumpEvents(int ms) {
     QElapsedTimer timer;
@@ -139,6 +141,39 @@ TempConfigHome::~TempConfigHome() {
         qputenv("XDG_CONFIG_HOME", m_previous);
     else
         qunsetenv("XDG_CONFIG_HOME");
+}
+
+FileWriteCounter::FileWriteCounter(const QString& strPath) {
+    const QFileInfo info(strPath);
+    m_name = QFile::encodeName(info.fileName());
+    m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_fd < 0 || ::inotify_add_watch(m_fd, QFile::encodeName(info.absolutePath()).constData(),
+                                        IN_MOVED_TO | IN_CREATE) < 0)
+        qFatal("cannot watch %s", qPrintable(strPath));
+}
+
+FileWriteCounter::~FileWriteCounter() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+int FileWriteCounter::Count() {
+    alignas(inotify_event) char buffer[4096];
+    for (int nReads = 0; nReads < 1000; ++nReads) {
+        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        for (ssize_t i = 0; i + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+            const auto* pEvent = reinterpret_cast<const inotify_event*>(buffer + i);
+            // Settings files are never written in place: each write puts a
+            // whole new file under the name, by a link or a rename.
+            if (pEvent->len > 0 && m_name == pEvent->name &&
+                (pEvent->mask & (IN_MOVED_TO | IN_CREATE)))
+                ++m_nCount;
+            i += static_cast<ssize_t>(sizeof(inotify_event) + pEvent->len);
+        }
+    }
+    return m_nCount;
 }
 
 RealServer::RealServer(const QStringList& extra) {

@@ -71,6 +71,23 @@ private:
     bool m_bHadPrevious = false;
 };
 
+// Counts how often a file is put in place whole (linked in under its name or
+// renamed over it), as every settings file is written, from construction on.
+// Its folder must exist.
+class FileWriteCounter {
+public:
+    explicit FileWriteCounter(const QString& strPath);
+    ~FileWriteCounter();
+    FileWriteCounter(const FileWriteCounter&) = delete;
+    FileWriteCounter& operator=(const FileWriteCounter&) = delete;
+    int Count();
+
+private:
+    int m_fd = -1;
+    QByteArray m_name;
+    int m_nCount = 0;
+};
+
 // tftpd-hpa in the foreground on 127.0.0.1 and a free port, serving a
 // temporary folder in which it may create files; extra arguments are added
 // to its command line.

@@ -137,7 +137,7 @@ private slots:
                          ? QString("Sent %1 bytes (100%)").arg(nSize)
                          : QString("Received %1 bytes (%2 blocks) - Done").arg(nSize).arg(nBlocks));
         QCOMPARE(c.Control<QComboBox>(1019)->currentText(), blockSize);
-        QVERIFY(!c.Control<QPushButton>(32773)->isEnabled());
+        QTRY_VERIFY(!c.Control<QPushButton>(32773)->isEnabled());
         QCOMPARE(c.Frame()->windowTitle(), QString("127.0.0.1 - Skiffer"));
         QCOMPARE(c.Stored("Startup", "Host"), QString("127.0.0.1"));
         QCOMPARE(c.Stored("Startup", "Local"), QString("local.bin"));
@@ -511,7 +511,7 @@ private slots:
         QVERIFY(server.SendTo(nFirstPort, QByteArray("\0\5\0\1gone\0", 9)));
         QVERIFY(c.WaitForEnd());
         QTRY_COMPARE(c.Status(), QString("Msg from Server > gone"));
-        QVERIFY(!c.Control<QPushButton>(32773)->isEnabled());
+        QTRY_VERIFY(!c.Control<QPushButton>(32773)->isEnabled());
         c.Click(1004);
         uint16_t nSecondPort = 0;
         const std::optional<QByteArray> request = server.Receive(2000, &nSecondPort);
@@ -539,9 +539,9 @@ private slots:
         else
             c.Click(32773);
         QVERIFY(!c.Running());
-        PumpEvents(20);
-        QVERIFY(!c.Control<QPushButton>(32773)->isEnabled());
-        QVERIFY(!c.Frame()->Action(ID_ABORT)->isEnabled());
+        // Updated at the program's next idle time.
+        QTRY_VERIFY(!c.Control<QPushButton>(32773)->isEnabled());
+        QTRY_VERIFY(!c.Frame()->Action(ID_ABORT)->isEnabled());
         // The server is told nothing.
         QVERIFY(!server.Receive(200));
     }

@@ -22,6 +22,7 @@ ClientFixture::~ClientFixture() {
     SetHostAddressProvider(nullptr);
     CAsyncSocket::SetBufferSizeHook(nullptr);
     CTime::SetTestTime(std::nullopt);
+    SetTestTickCount(std::nullopt);
     PumpEvents(0);
 }
 

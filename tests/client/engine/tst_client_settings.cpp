@@ -58,6 +58,7 @@ private slots:
         CProfile profile(CSkifferCore::ProfilePath());
         for (const char* key : {"OverWrite", "Truncate", "Change Buttons"})
             profile.WriteProfileString("Options", key, strStored);
+        QVERIFY(profile.Flush());
         RecordingSkiffer core;
         core.LoadSettings();
         QCOMPARE(core.m_bOverWrite, bExpected);
@@ -88,6 +89,29 @@ private slots:
         QCOMPARE(core.m_nDefaultIP, nExpected);
     }
 
+    // The start-up values and the options each reach the file in one write.
+    void savingWritesTheFileOnce() {
+        TempConfigHome config;
+        FileWriteCounter writes(CSkifferCore::ProfilePath());
+        RecordingSkiffer core;
+        core.m_strHost = "127.0.0.1";
+        core.m_strLocal = "a.bin";
+        core.m_strRemote = "b.bin";
+        core.SaveStartup();
+        QCOMPARE(writes.Count(), 1);
+        core.BeginProfileWrites();
+        core.WriteProfileString("Options", "Inbound", "/srv/in/");
+        core.WriteProfileString("Options", "Outbound", "/srv/out/");
+        QCOMPARE(core.GetProfileString("Options", "Inbound"), QString("/srv/in/"));
+        QCOMPARE(writes.Count(), 1);
+        core.EndProfileWrites();
+        QCOMPARE(writes.Count(), 2);
+        RecordingSkiffer reader;
+        reader.LoadSettings();
+        QCOMPARE(reader.m_strRemote, QString("b.bin"));
+        QCOMPARE(reader.m_strOutbound, QString("/srv/out/"));
+    }
+
     void textsLoadedAsStored() {
         TempConfigHome config;
         CProfile profile(CSkifferCore::ProfilePath());
@@ -96,6 +120,7 @@ private slots:
         profile.WriteProfileString("Startup", "Host", "127.0.0.1");
         profile.WriteProfileString("Startup", "Local", "a b, c.txt");
         profile.WriteProfileString("Startup", "Remote", "dir/x=y.bin");
+        QVERIFY(profile.Flush());
         RecordingSkiffer core;
         core.LoadSettings();
         QCOMPARE(core.m_strInbound, QString("/srv/in/"));

@@ -231,11 +231,13 @@ private slots:
         QCOMPARE(w.T().m_nBlock, 1);
 
         QByteArray content = Pattern(nFileSize);
+        SetTestTickCount(1000);
         QStringList expectedStatus{"Requesting file from server ..."};
         QList<long> progress;
         int nBlocks = nFileSize / nInForce + 1;
         for (int k = 1; k <= nBlocks; ++k) {
             QByteArray block = content.mid((k - 1) * nInForce, nInForce);
+            AdvanceTestTickCount(CTransferSocket::kReportEveryMs); // each block's progress is due
             QCOMPARE(w.Exchange(Data(k, block)), Some(Ack(k)));
             int nSoFar = std::min(k * nInForce, nFileSize);
             progress << nSoFar;
@@ -522,6 +524,7 @@ private slots:
 
         QByteArray received;
         QList<long> progress;
+        SetTestTickCount(1000);
         auto reply = w.Exchange(firstAnswer);
         int nBlock = 1;
         for (;; ++nBlock) {
@@ -533,6 +536,7 @@ private slots:
             progress << received.size();
             if (payload.size() < nInForce)
                 break;
+            AdvanceTestTickCount(CTransferSocket::kReportEveryMs);
             reply = w.Exchange(Ack(nBlock));
         }
         QCOMPARE(nBlock, nFileSize / nInForce + 1);
@@ -952,7 +956,47 @@ private slots:
         QCOMPARE(bPosted, nInForce != 1024);
     }
 
+    // Progress is shown for the first block, then at most every tenth of a
+    // second, and always for the last block.
+    void progressShownAtMostEveryTenthOfASecond_data() {
+        QTest::addColumn<int>("nStepMs"); // between two blocks
+        QTest::addColumn<QList<int>>("shownBlocks");
+        QTest::newRow("clock standing still") << 0 << QList<int>{1, 6};
+        QTest::newRow("50 ms a block") << 50 << QList<int>{1, 3, 5, 6};
+        QTest::newRow("100 ms a block") << 100 << QList<int>{1, 2, 3, 4, 5, 6};
+    }
+    void progressShownAtMostEveryTenthOfASecond() {
+        QFETCH(int, nStepMs);
+        QFETCH(QList<int>, shownBlocks);
+        Wire w;
+        w.f.NewTransfer(0);
+        QVERIFY(w.Fetch());
+        SetTestTickCount(5000);
+        const QByteArray content = Pattern(5 * 512 + 100);
+        for (int k = 1; k <= 6; ++k) {
+            AdvanceTestTickCount(static_cast<unsigned long long>(nStepMs));
+            QCOMPARE(w.Exchange(Data(k, content.mid((k - 1) * 512, 512))), Some(Ack(k)));
+        }
+        PumpEvents(20);
+        QStringList expected{"Requesting file from server ..."};
+        for (int k : shownBlocks)
+            expected
+                << QString("Received %1 bytes (%2 blocks)").arg(std::min(k * 512, 2660)).arg(k);
+        expected << "Received 2660 bytes (6 blocks) - Done";
+        QCOMPARE(w.f.core.statuses, expected);
+        QCOMPARE(w.f.ReadLocal("got.bin"), content);
+    }
+
+    // The file is written through a buffer: a full disk is found when the
+    // buffer is emptied, in the middle of the file or with the last block,
+    // and the block that found it is never acknowledged.
+    void localWriteFailure_data() {
+        QTest::addColumn<int>("nFullBlocks"); // offered before the last block
+        QTest::newRow("with the last block") << 0;
+        QTest::newRow("when the buffer fills, mid-file") << 1000;
+    }
     void localWriteFailure() {
+        QFETCH(int, nFullBlocks);
         if (!QFileInfo("/dev/full").isWritable())
             QSKIP("no /dev/full to write to");
         Wire w;
@@ -961,7 +1005,18 @@ private slots:
         w.f.NewTransfer(0);
         MessageBoxRecorder boxes;
         QVERIFY(w.Fetch("r", "full"));
-        QCOMPARE(w.Exchange(Data(1, Pattern(100))), Some(kDiskFull));
+        std::optional<QByteArray> reply;
+        int nBlock = 1;
+        for (; nBlock <= nFullBlocks; ++nBlock) {
+            reply = w.Exchange(Data(nBlock, Pattern(512, nBlock)));
+            if (reply != Some(Ack(nBlock)))
+                break;
+        }
+        if (nBlock > nFullBlocks)
+            reply = w.Exchange(Data(nBlock, Pattern(100)));
+        else
+            QVERIFY2(nBlock > 1, "the first full block cannot fill the buffer");
+        QCOMPARE(reply, Some(kDiskFull));
         QCOMPARE(boxes.texts, QStringList{"Error writing to local file"});
         QCOMPARE(w.T().m_bActive, 0);
         QVERIFY(w.Silent());
@@ -1068,11 +1123,11 @@ private slots:
         if (bAccepted) {
             QCOMPARE(early.Receive(1000), Some(Ack(1)));
             QCOMPARE(w.T().m_nBlockSize, 512);
-            QCOMPARE(w.f.ReadLocal("got.bin"), first.mid(4));
             QVERIFY(early.SendTo(w.nClientPort, Data(2, "end")));
             QCOMPARE(early.Receive(1000), Some(Ack(2)));
             PumpEvents(20);
             QCOMPARE(w.T().m_bActive, 0);
+            QCOMPARE(w.f.ReadLocal("got.bin"), first.mid(4) + "end");
             QCOMPARE(w.f.ReadLocal("got.bin"), first.mid(4) + "end");
             return;
         }
