@@ -74,6 +74,43 @@ private slots:
         }
         QVERIFY(clock.elapsed() - checks.last() <= 2000);
     }
+
+    // A transfer's datagrams arrive far more often than the pause: each is
+    // owed its one call (count 0) before the loop sleeps again, but none may
+    // start a burst early, or the program polls between every two blocks.
+    void messagesGetOneCallEachAndNeverCutThePauseShort_data() {
+        QTest::addColumn<int>("nEveryMs"); // between two messages
+        QTest::newRow("every 2 ms") << 2;
+        QTest::newRow("every 20 ms") << 20;
+    }
+    void messagesGetOneCallEachAndNeverCutThePauseShort() {
+        QFETCH(int, nEveryMs);
+        QElapsedTimer clock;
+        clock.start();
+        long nZeroCalls = 0;
+        long nBurstCalls = 0;
+        CIdleDriver driver([&](long lCount) {
+            if (lCount == 0)
+                ++nZeroCalls;
+            else
+                ++nBurstCalls;
+            return true;
+        });
+        int nMessages = 0;
+        QTimer sender;
+        QObject::connect(&sender, &QTimer::timeout, [&] { ++nMessages; });
+        sender.start(nEveryMs);
+        RunLoopFor(1000);
+        sender.stop();
+        const qint64 nElapsed = clock.elapsed();
+        QVERIFY2(nZeroCalls >= nMessages / 2,
+                 qPrintable(QString("%1 calls for %2 messages").arg(nZeroCalls).arg(nMessages)));
+        QVERIFY2(nZeroCalls <= nMessages + nElapsed / CIdleDriver::kPauseMs + 2,
+                 qPrintable(QString("%1 calls for %2 messages").arg(nZeroCalls).arg(nMessages)));
+        const long nBursts = nElapsed / CIdleDriver::kPauseMs + 2;
+        QVERIFY2(nBurstCalls <= nBursts * CIdleDriver::kBurst,
+                 qPrintable(QString("%1 burst calls in %2 ms").arg(nBurstCalls).arg(nElapsed)));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestIdle)
