@@ -1,6 +1,7 @@
 #include "Registry.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
@@ -137,6 +138,33 @@ CProfile::~CProfile() {
     Flush();
 }
 
+namespace {
+// The text after "entry=" in the section, as the file holds it (ends
+// trimmed): a value with unquoted commas is one text in a profile, where
+// QSettings makes a list of it and drops the spaces after the commas.
+std::optional<QString> rawProfileText(const QString& strPath, const QString& strSection,
+                                      const QString& strEntry) {
+    QFile file(strPath);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return std::nullopt;
+    bool bInSection = false;
+    while (!file.atEnd()) {
+        const QString line = QString::fromUtf8(file.readLine()).trimmed();
+        if (line.startsWith('[') && line.endsWith(']')) {
+            bInSection =
+                line.mid(1, line.size() - 2).trimmed().compare(strSection, Qt::CaseInsensitive) ==
+                0;
+            continue;
+        }
+        const qsizetype nEquals = line.indexOf('=');
+        if (bInSection && nEquals > 0 &&
+            line.left(nEquals).trimmed().compare(strEntry, Qt::CaseInsensitive) == 0)
+            return line.mid(nEquals + 1).trimmed();
+    }
+    return std::nullopt;
+}
+} // namespace
+
 QString CProfile::GetProfileString(const QString& strSection, const QString& strEntry,
                                    const QString& strDefault) const {
     const QString strKey = strSection + "/" + strEntry;
@@ -148,7 +176,13 @@ QString CProfile::GetProfileString(const QString& strSection, const QString& str
         return strDefault;
     QSettings store(m_strFilePath, QSettings::IniFormat);
     QVariant value = store.value(strKey);
-    return value.isValid() ? readText(value) : strDefault;
+    if (!value.isValid())
+        return strDefault;
+    if (value.typeId() == QMetaType::QStringList) {
+        if (auto raw = rawProfileText(m_strFilePath, strSection, strEntry))
+            return *raw;
+    }
+    return readText(value);
 }
 
 bool CProfile::WriteProfileString(const QString& strSection, const QString& strEntry,

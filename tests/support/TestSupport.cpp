@@ -28,12 +28,18 @@ void PumpEvents(int ms) {
     } while (timer.elapsed() < ms);
 }
 
-UdpPeer::UdpPeer() {
+UdpPeer::UdpPeer() : UdpPeer("127.0.0.1") {}
+
+UdpPeer::UdpPeer(const char* pszLocalAddress, uint16_t nPort) {
     m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    local.sin_port = htons(nPort);
+    // Loopback only: tests never reach another machine.
+    if (::inet_pton(AF_INET, pszLocalAddress, &local.sin_addr) != 1 ||
+        (ntohl(local.sin_addr.s_addr) >> 24) != 127 ||
+        ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+        return;
     socklen_t len = sizeof local;
     ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&local), &len);
     m_nPort = ntohs(local.sin_port);

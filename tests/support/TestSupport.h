@@ -21,6 +21,11 @@ void PumpEvents(int ms);
 class UdpPeer {
 public:
     UdpPeer();
+    // A peer on another loopback address (such as 127.0.0.2, a second host)
+    // and, if not 0, a given port; Port() is 0 when it cannot be bound or the
+    // address is not a loopback one.
+    // Datagrams still go to 127.0.0.1.
+    explicit UdpPeer(const char* pszLocalAddress, uint16_t nPort = 0);
     ~UdpPeer();
     UdpPeer(const UdpPeer&) = delete;
     UdpPeer& operator=(const UdpPeer&) = delete;

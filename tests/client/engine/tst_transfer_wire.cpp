@@ -737,6 +737,144 @@ private slots:
         QCOMPARE(w.T().m_tLastActivity, CTime(7005));
     }
 
+    // Until the server has answered, only the host the request went to may
+    // become the peer: another host's answer, even from the same port
+    // number, gets ERROR 5 and the transfer goes on waiting.
+    void firstAnswerFromAnotherHostRefused_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<bool>("bSamePort"); // the other host uses the server's port number
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("fetch: DATA 1") << 0 << false << Data(1, "evil");
+        QTest::newRow("fetch: OACK") << 0 << false << Oack({"tsize", "4"});
+        QTest::newRow("fetch: DATA 1 from the server's port number")
+            << 0 << true << Data(1, "evil");
+        QTest::newRow("send: ACK 0") << 1 << false << Ack(0);
+        QTest::newRow("send: ACK 0 from the server's port number") << 1 << true << Ack(0);
+    }
+    void firstAnswerFromAnotherHostRefused() {
+        QFETCH(int, bSending);
+        QFETCH(bool, bSamePort);
+        QFETCH(QByteArray, answer);
+        CTime::SetTestTime(4000);
+        Wire w;
+        UdpPeer other("127.0.0.2", bSamePort ? w.session.Port() : 0);
+        if (other.Port() == 0)
+            QSKIP("no second loopback host to bind to");
+        w.f.NewTransfer(bSending);
+        const QByteArray content = Pattern(300);
+        QVERIFY(bSending ? w.Send(content) : w.Fetch());
+        CTime::SetTestTime(4003);
+        other.SendTo(w.nClientPort, answer);
+        QCOMPARE(other.Receive(1000), Some(kUnknownTransfer));
+        QVERIFY(w.Silent());
+        QCOMPARE(w.T().m_bActive, 1);
+        QCOMPARE(w.T().m_nBlock, 1);
+        QCOMPARE(w.T().m_peerAddr.sin_port, in_port_t(0)); // no peer chosen
+        QCOMPARE(w.T().m_tLastActivity, CTime(4000));
+        if (!bSending)
+            QCOMPARE(w.f.ReadLocal("got.bin"), QByteArray());
+        // The real server answers later and the transfer completes with it.
+        if (bSending) {
+            QCOMPARE(w.Exchange(Ack(0)), Some(Data(1, content)));
+            w.Answer(Ack(1));
+        } else {
+            QCOMPARE(w.Exchange(Data(1, "good")), Some(Ack(1)));
+            QCOMPARE(w.f.ReadLocal("got.bin"), QByteArray("good"));
+        }
+        QVERIFY(w.f.WaitForEnd(2000));
+        QCOMPARE(ntohs(w.T().m_peerAddr.sin_port), w.session.Port());
+        QCOMPARE(w.T().m_peerAddr.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+        QCOMPARE(other.Receive(200), std::nullopt);
+    }
+
+    // While one of the transfer's own message boxes is open, datagrams are
+    // taken and dropped: nothing is answered and the transfer stays as the
+    // code that asked left it, which ends it once the box is closed.
+    void datagramsDroppedWhileItsBoxIsOpen_data() {
+        QTest::addColumn<QString>("box");     // what opens it
+        QTest::addColumn<QString>("arrives"); // the datagram that comes meanwhile
+        for (const char* box : {"write failure", "socket buffer"})
+            for (const char* arrives : {"server's block", "server's ERROR", "stranger's block"})
+                QTest::addRow("%s box, %s", box, arrives) << QString(box) << QString(arrives);
+    }
+    void datagramsDroppedWhileItsBoxIsOpen() {
+        QFETCH(QString, box);
+        QFETCH(QString, arrives);
+        const bool bWriteBox = box == "write failure";
+        if (bWriteBox && !QFileInfo("/dev/full").isWritable())
+            QSKIP("no /dev/full to write to");
+        CTime::SetTestTime(5000);
+        Wire w;
+        UdpPeer stranger;
+        w.f.core.m_bOverWrite = 1;
+        if (bWriteBox)
+            w.f.core.m_strInbound = "/dev/";
+        w.f.NewTransfer(0, bWriteBox ? 512 : 1024);
+        QVERIFY(w.Fetch("r", bWriteBox ? "full" : "got.bin"));
+
+        struct Seen {
+            std::optional<QByteArray> server, stranger;
+            int bActive, nBlock;
+            CTime tActivity;
+            qsizetype nStatuses;
+        };
+        QList<Seen> seen;
+        QStringList texts;
+        MessageBoxHandler previous = SetMessageBoxHandler([&](const QString& text, unsigned) {
+            texts << text;
+            if (texts.size() > 1)
+                return IDOK; // a box opened from within this one
+            const qsizetype nStatuses = w.f.core.statuses.size();
+            CTime::SetTestTime(5007);
+            if (arrives == "server's block")
+                w.Answer(Data(1, "late"));
+            else if (arrives == "server's ERROR")
+                w.Answer(ErrorPacket(2, "Access violation"));
+            else
+                stranger.SendTo(w.nClientPort, Data(1, "evil"));
+            Seen now;
+            now.server = w.session.Receive(200);
+            now.stranger = stranger.Receive(1);
+            now.bActive = w.T().m_bActive;
+            now.nBlock = w.T().m_nBlock;
+            now.tActivity = w.T().m_tLastActivity;
+            now.nStatuses = w.f.core.statuses.size() - nStatuses;
+            seen << now;
+            return IDOK;
+        });
+        std::optional<QByteArray> afterBox;
+        if (bWriteBox) {
+            afterBox = w.Exchange(Data(1, Pattern(100)));
+        } else {
+            // The socket will not take the agreed block size.
+            CAsyncSocket::SetBufferSizeHook([](int, int nRequested, int* pGranted) {
+                *pGranted = 100;
+                return nRequested == 0;
+            });
+            afterBox = w.Exchange(Oack({"blksize", "1000"}));
+            CAsyncSocket::SetBufferSizeHook(nullptr);
+        }
+        SetMessageBoxHandler(previous);
+
+        QCOMPARE(texts, QStringList{bWriteBox ? "Error writing to local file"
+                                              : "Block size settings not valid for sockets"});
+        QCOMPARE(seen.size(), 1);
+        QCOMPARE(seen[0].server, std::nullopt);
+        QCOMPARE(seen[0].stranger, std::nullopt);
+        QCOMPARE(seen[0].bActive, 1);
+        QCOMPARE(seen[0].nBlock, 1);
+        QCOMPARE(seen[0].tActivity, CTime(5000));
+        QCOMPARE(seen[0].nStatuses, 0);
+        // Closed, the box's own ending follows: the error it was about.
+        QCOMPARE(afterBox,
+                 Some(bWriteBox ? kDiskFull : ErrorPacket(0, "Inconclusive system error")));
+        QCOMPARE(w.T().m_bActive, 0);
+        QVERIFY(w.Silent());
+        QCOMPARE(stranger.Receive(1), std::nullopt);
+        if (!bWriteBox)
+            QCOMPARE(w.f.ReadLocal("got.bin"), QByteArray());
+    }
+
     void datagramsOutsideTheSizesIgnored_data() {
         QTest::addColumn<QByteArray>("datagram");
         QTest::newRow("empty") << QByteArray();

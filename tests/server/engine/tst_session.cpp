@@ -861,6 +861,52 @@ private slots:
         QVERIFY2(nInForce >= nDefault, qPrintable(QString("%1 < %2").arg(nInForce).arg(nDefault)));
     }
 
+    // The buffer a block passes through is raised for the block size: the
+    // send buffer for a read (the server sends the blocks), the receive
+    // buffer for a write; the other one is neither read nor set.
+    void blockSizeRaisesTheBufferOfItsDirection_data() {
+        QTest::addColumn<int>("opcode");
+        QTest::addColumn<int>("blksize");
+        QTest::addColumn<int>("option");
+        QTest::newRow("read at 1024: send buffer") << 1 << 1024 << int(SO_SNDBUF);
+        QTest::newRow("read at 65464: send buffer") << 1 << 65464 << int(SO_SNDBUF);
+        QTest::newRow("write at 1428: receive buffer") << 2 << 1428 << int(SO_RCVBUF);
+        QTest::newRow("write at 8192: receive buffer") << 2 << 8192 << int(SO_RCVBUF);
+    }
+    void blockSizeRaisesTheBufferOfItsDirection() {
+        QFETCH(int, opcode);
+        QFETCH(int, blksize);
+        QFETCH(int, option);
+        ServerFixture server;
+        server.WriteOut("f.bin", Pattern(70000));
+        QList<int> read;            // options whose size was asked for
+        QList<QPair<int, int>> set; // options set, with the size asked
+        CAsyncSocket::SetBufferSizeHook([&](int nOption, int nRequested, int* pGranted) {
+            if (nRequested == 0) {
+                read << nOption;
+                *pGranted = 600; // a default too small for any of these blocks
+            } else {
+                set << qMakePair(nOption, nRequested);
+                *pGranted = nRequested;
+            }
+            return true;
+        });
+        RawClient client(server.nPort);
+        const QByteArray size = QByteArray::number(blksize);
+        const auto answer = client.Request(
+            MakeRequest(opcode, opcode == 1 ? "f.bin" : "up.bin", "octet", {"blksize", size}));
+        CAsyncSocket::SetBufferSizeHook(nullptr);
+        QCOMPARE(answer, std::optional<QByteArray>(Oack({"blksize", size})));
+        QCOMPARE(read, QList<int>{option});
+        QCOMPARE(set, (QList<QPair<int, int>>{{option, blksize + tftp::kBufferSlack}}));
+        // And the agreed size is the one used.
+        if (opcode == 1)
+            QCOMPARE(client.Exchange(Ack(0)),
+                     std::optional<QByteArray>(Data(1, Pattern(70000).left(blksize))));
+        else
+            QCOMPARE(client.Exchange(Data(1, "end")), std::optional<QByteArray>(Ack(1)));
+    }
+
     void endedSessionIgnoresDatagrams() {
         ServerFixture server;
         RawClient client(server.nPort);

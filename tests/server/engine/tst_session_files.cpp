@@ -121,6 +121,17 @@ struct TestClock {
     ~TestClock() { CTime::SetTestTime(std::nullopt); }
 };
 
+// Descriptors of this process that lead to the file at path.
+int DescriptorsOn(const QString& path) {
+    const QString target = QFileInfo(path).canonicalFilePath();
+    int nCount = 0;
+    const QDir fds("/proc/self/fd");
+    for (const QString& name :
+         fds.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System))
+        nCount += QFileInfo(fds.filePath(name)).symLinkTarget() == target;
+    return nCount;
+}
+
 // Reads name whole through a fresh client, block by block.
 QByteArray ReadWhole(uint16_t nPort, const QByteArray& name, int nMaxBlocks = 20) {
     RawClient client(nPort);
@@ -484,6 +495,128 @@ private slots:
         QCOMPARE(server.Session()->m_bActive, 0);
         QVERIFY(QFileInfo(server.inDir + "x").exists());
         QCOMPARE(QFileInfo(server.inDir + "x").size(), content.size());
+    }
+
+    // The stored file is complete and closed as soon as its last ACK is out,
+    // not when the slot is swept or reused: a client that has its ACK may
+    // hand the file on at once.
+    void storeClosesItsFileWithTheLastAck_data() {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<int>("blksize");
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("one short block") << QByteArray("octet") << 512 << Pattern(100);
+        QTest::newRow("an empty last block") << QByteArray("octet") << 512 << Pattern(1024);
+        QTest::newRow("three blocks, netascii") << QByteArray("netascii") << 512 << Pattern(1100);
+        QTest::newRow("zero-length store") << QByteArray("octet") << 512 << QByteArray();
+        QTest::newRow("blocks of 1024") << QByteArray("octet") << 1024 << Pattern(2500);
+    }
+    void storeClosesItsFileWithTheLastAck() {
+        QFETCH(QByteArray, mode);
+        QFETCH(int, blksize);
+        QFETCH(QByteArray, content);
+        ServerFixture server;
+        const QString path = server.inDir + "x";
+        RawClient client(server.nPort);
+        QList<QByteArray> options;
+        if (blksize != 512)
+            options = {"blksize", QByteArray::number(blksize)};
+        QVERIFY(client.Request(MakeRequest(2, "x", mode, options)));
+        const int nBlocks = int(content.size()) / blksize + 1;
+        for (int i = 1; i <= nBlocks; ++i) {
+            QCOMPARE(client.Exchange(Data(i, content.mid((i - 1) * blksize, blksize))),
+                     std::optional<QByteArray>(Ack(i)));
+            if (i < nBlocks)
+                QCOMPARE(DescriptorsOn(path), 1); // open while the store goes on
+        }
+        // No sweep has run and the slot is still held.
+        CClientSession* pSession = server.Session();
+        QVERIFY(pSession);
+        QCOMPARE(pSession->m_bActive, 0);
+        QVERIFY2(!pSession->m_pFile, "the file is still open after the last ACK");
+        QCOMPARE(DescriptorsOn(path), 0);
+        QCOMPARE(ReadFile(path), content);
+    }
+
+    // A read that fails in the middle of a file is reported, not sent as a
+    // short block (which the client would take for the end of a complete
+    // copy).
+    void readFailureMidwayIsReported_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<int>("blksize");
+        QTest::addColumn<int>("size");
+        QTest::newRow("stream that cannot read, after block 1")
+            << "stream" << QByteArray("octet") << 512 << 3000;
+        QTest::newRow("reads fail under the stream, octet")
+            << "descriptor" << QByteArray("octet") << 512 << 20000;
+        QTest::newRow("reads fail under the stream, netascii")
+            << "descriptor" << QByteArray("netascii") << 512 << 20000;
+        QTest::newRow("reads fail under the stream, blocks of 8192")
+            << "descriptor" << QByteArray("octet") << 8192 << 50000;
+    }
+    void readFailureMidwayIsReported() {
+        QFETCH(QString, how);
+        QFETCH(QByteArray, mode);
+        QFETCH(int, blksize);
+        QFETCH(int, size);
+        const QByteArray kError0 = ErrorPacket(0, "Inconclusive system error");
+        ServerFixture server;
+        // Plain text without line ends reads alike in both modes.
+        QByteArray content;
+        for (int i = 0; content.size() < size; ++i)
+            content += QByteArray::number(i % 10);
+        server.WriteOut("f.txt", content);
+        RawClient client(server.nPort);
+        QList<QByteArray> options;
+        if (blksize != 512)
+            options = {"blksize", QByteArray::number(blksize)};
+        auto packet = client.Request(MakeRequest(1, "f.txt", mode, options));
+        if (blksize != 512) {
+            QCOMPARE(packet,
+                     std::optional<QByteArray>(Oack({"blksize", QByteArray::number(blksize)})));
+            packet = client.Exchange(Ack(0));
+        }
+        QVERIFY(packet);
+        QCOMPARE(*packet, Data(1, content.left(blksize)));
+
+        CClientSession* pSession = server.Session();
+        QVERIFY(pSession && pSession->m_pFile);
+        const QByteArray path = QFile::encodeName(server.outDir + "f.txt");
+        if (how == "stream") {
+            // The same file, through a stream that was opened for writing only.
+            const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC);
+            QVERIFY(fd >= 0);
+            FILE* pWriteOnly = ::fdopen(fd, "w");
+            QVERIFY(pWriteOnly);
+            std::fclose(pSession->m_pFile);
+            pSession->m_pFile = pWriteOnly;
+        } else {
+            // The stream's descriptor now refuses to read: once what the
+            // stream has buffered is used up, read() fails as on a bad disk.
+            const int fd = ::open(path.constData(), O_WRONLY | O_CLOEXEC);
+            QVERIFY(fd >= 0);
+            QVERIFY(::dup2(fd, ::fileno(pSession->m_pFile)) >= 0);
+            ::close(fd);
+        }
+
+        // Blocks the stream still holds go out whole; then the failure is reported.
+        QByteArray received = packet->mid(4);
+        std::optional<QByteArray> last;
+        for (unsigned nBlock = 1; nBlock <= unsigned(size / blksize) + 1; ++nBlock) {
+            last = client.Exchange(Ack(nBlock));
+            QVERIFY(last);
+            if (last->left(4) != Data(nBlock + 1, {}))
+                break;
+            QCOMPARE(last->size(), 4 + blksize);
+            received += last->mid(4);
+        }
+        QCOMPARE(last, std::optional<QByteArray>(kError0));
+        QVERIFY(received.size() < content.size());
+        QCOMPARE(received, content.left(received.size()));
+        QCOMPARE(pSession->m_bActive, 0);
+        QVERIFY(!pSession->m_pFile);
+        // Ended: a further ACK gets nothing.
+        QCOMPARE(client.Exchange(Ack(unsigned(received.size() / blksize)), 200), std::nullopt);
     }
 
     void repeatedRequestNeverEmptiesTheStore_data() {

@@ -234,6 +234,33 @@ private slots:
         QCOMPARE(core.m_strPort, QString("69"));
     }
 
+    // Folders with commas in their names, as the old profile holds them:
+    // written without quotes, taken over whole.
+    void legacyProfileFoldersWithCommas_data() {
+        QTest::addColumn<QString>("incoming");
+        QTest::addColumn<QString>("outgoing");
+        QTest::newRow("incoming") << "/srv/a,b/"
+                                  << "/srv/out/";
+        QTest::newRow("outgoing") << "/srv/in/"
+                                  << "/srv/a,b,c/";
+        QTest::newRow("both") << "/srv/in,1/"
+                              << "/srv/out,2/";
+    }
+    void legacyProfileFoldersWithCommas() {
+        QFETCH(QString, incoming);
+        QFETCH(QString, outgoing);
+        TempConfigHome home;
+        WriteLegacy(home, "[Options]\nIncoming=" + incoming + "\nOutgoing=" + outgoing +
+                              "\nSocket=2069\n");
+        MessageBoxRecorder boxes;
+        RecordingCore core;
+        core.LoadSettings();
+        QCOMPARE(core.m_strInPath, incoming);
+        QCOMPARE(core.m_strOutPath, outgoing);
+        QCOMPARE(core.m_strPort, QString("2069"));
+        QCOMPARE(boxes.texts, QStringList("Please check your settings as they have changed"));
+    }
+
     void legacyProfileWithoutIncomingIsIgnored() {
         TempConfigHome home;
         WriteLegacy(home, "[Options]\nIncoming=\nSocket=2069\nTimeout=90\n");
