@@ -143,6 +143,7 @@ private slots:
         }
         CProfile profile(UserConfigDir() + "/wharfkeep.ini");
         QVERIFY(profile.WriteProfileString("Options", "Incoming", "/srv/in/"));
+        QVERIFY(profile.Flush());
         QVERIFY(QFileInfo(expected + "/Harnwick/Wharfkeep.ini").isFile());
         QVERIFY(QFileInfo(expected + "/wharfkeep.ini").isFile());
         // Nothing was made below the working folder or its parent.
