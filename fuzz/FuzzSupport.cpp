@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "MessageBox.h"
+#include "Modal.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -143,6 +144,11 @@ void InitOnce() {
 void StartInput() {
     CTime::SetTestTime(kStartTime);
     SetTestTickCount(kStartTicks);
+    {
+        // The last modal window closed now, not during an earlier input: the
+        // client's time-out counts from it.
+        CModalScope modal;
+    }
     g_nSent = 0;
     g_lastSent = {};
     g_pending.reset();

@@ -19,8 +19,9 @@ namespace fuzz {
 // a temporary folder (under $TMPDIR) made with the files below.
 void InitOnce();
 
-// Before every input: the clocks set back to the same instant, the record of
-// sent datagrams emptied and the folder's in/ emptied.
+// Before every input: the clocks set back to the same instant (the last
+// modal window closed then), the record of sent datagrams emptied and the
+// folder's in/ emptied.
 void StartInput();
 
 // One datagram of the input: a control byte (what each target makes of it),
