@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <algorithm>
+#include <cstring>
 
 namespace {
 CAsyncSocket::BufferSizeHook& bufferHook() {
@@ -18,6 +20,16 @@ CAsyncSocket::SelectHook& selectHook() {
     static CAsyncSocket::SelectHook hook;
     return hook;
 }
+
+CAsyncSocket::DatagramHook& datagramHook() {
+    static CAsyncSocket::DatagramHook hook;
+    return hook;
+}
+bool HookInstalled() {
+    return datagramHook().receive || datagramHook().send;
+}
+// Ports handed to hooked sockets that asked for any port.
+unsigned g_nNextHookedPort = 49152;
 } // namespace
 
 CAsyncSocket::CAsyncSocket() = default;
@@ -43,6 +55,21 @@ bool CAsyncSocket::Create(unsigned nSocketPort, int nSocketType, long lEvent,
         }
     } else {
         local.sin_addr.s_addr = htonl(INADDR_ANY);
+    }
+    if (HookInstalled()) {
+        if (nSocketPort == 0) {
+            nSocketPort = g_nNextHookedPort;
+            g_nNextHookedPort = g_nNextHookedPort >= 65535 ? 49152 : g_nNextHookedPort + 1;
+        }
+        local.sin_port = htons(static_cast<uint16_t>(nSocketPort));
+        m_hookedLocal = local;
+        m_bHooked = true;
+        m_hSocket = kHookedSocket;
+        if (lEvent != 0 && !AsyncSelect(lEvent)) {
+            Close();
+            return false;
+        }
+        return true;
     }
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -71,6 +98,8 @@ bool CAsyncSocket::AsyncSelect(long lEvent) {
         return false;
     }
     m_lEvent = lEvent;
+    if (m_bHooked)
+        return true;
     if ((lEvent & FD_READ) && !m_pReadNotifier) {
         m_pReadNotifier = new QSocketNotifier(m_hSocket, QSocketNotifier::Read);
         QObject::connect(m_pReadNotifier, &QSocketNotifier::activated, m_pReadNotifier, [this] {
@@ -104,9 +133,11 @@ void CAsyncSocket::Close() {
         m_pReadNotifier = nullptr;
     }
     if (m_hSocket != INVALID_SOCKET) {
-        ::close(m_hSocket);
+        if (!m_bHooked)
+            ::close(m_hSocket);
         m_hSocket = INVALID_SOCKET;
     }
+    m_bHooked = false;
     m_lEvent = 0;
 }
 
@@ -115,6 +146,27 @@ int CAsyncSocket::ReceiveFrom(void* lpBuf, int nBufLen, sockaddr* lpSockAddr,
     if (m_hSocket == INVALID_SOCKET || nBufLen < 0) {
         errno = EBADF;
         return SOCKET_ERROR;
+    }
+    if (m_bHooked) {
+        Datagram datagram;
+        if (!datagramHook().receive || !datagramHook().receive(this, &datagram)) {
+            errno = EAGAIN;
+            return SOCKET_ERROR;
+        }
+        const int n = static_cast<int>(datagram.bytes.size());
+        if (std::min(n, nBufLen) > 0)
+            std::memcpy(lpBuf, datagram.bytes.constData(),
+                        static_cast<size_t>(std::min(n, nBufLen)));
+        if (lpSockAddr && lpSockAddrLen) {
+            std::memcpy(lpSockAddr, &datagram.peer,
+                        std::min<size_t>(*lpSockAddrLen, sizeof datagram.peer));
+            *lpSockAddrLen = sizeof datagram.peer;
+        }
+        if (n > nBufLen) {
+            errno = EMSGSIZE;
+            return SOCKET_ERROR;
+        }
+        return n;
     }
     ssize_t n = ::recvfrom(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_TRUNC,
                            lpSockAddr, lpSockAddrLen);
@@ -138,6 +190,19 @@ int CAsyncSocket::SendTo(const void* lpBuf, int nBufLen, const sockaddr* lpSockA
     if (m_hSocket == INVALID_SOCKET || nBufLen < 0) {
         errno = EBADF;
         return SOCKET_ERROR;
+    }
+    if (m_bHooked) {
+        Datagram datagram;
+        datagram.bytes = QByteArray(static_cast<const char*>(lpBuf), nBufLen);
+        if (lpSockAddr)
+            std::memcpy(&datagram.peer, lpSockAddr,
+                        std::min<size_t>(nSockAddrLen, sizeof datagram.peer));
+        if (!datagramHook().send || !datagramHook().send(this, datagram)) {
+            errno = ENOBUFS;
+            return SOCKET_ERROR;
+        }
+        ++g_nDatagramsSent;
+        return nBufLen;
     }
     ssize_t n = ::sendto(m_hSocket, lpBuf, static_cast<size_t>(nBufLen), nFlags | MSG_NOSIGNAL,
                          lpSockAddr, nSockAddrLen);
@@ -221,10 +286,10 @@ bool CAsyncSocket::GetSockOpt(int nOptionName, void* lpOptionValue, socklen_t* l
 }
 
 bool CAsyncSocket::GetSockName(QString& rSocketAddress, unsigned& rSocketPort) const {
-    sockaddr_in local{};
+    sockaddr_in local = m_hookedLocal;
     socklen_t len = sizeof local;
     if (m_hSocket == INVALID_SOCKET ||
-        ::getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&local), &len) != 0)
+        (!m_bHooked && ::getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&local), &len) != 0))
         return false;
     rSocketAddress = DottedAddress(local);
     rSocketPort = ntohs(local.sin_port);
@@ -248,6 +313,10 @@ void CAsyncSocket::SetBufferSizeHook(BufferSizeHook hook) {
 
 void CAsyncSocket::SetSelectHook(SelectHook hook) {
     selectHook() = std::move(hook);
+}
+
+void CAsyncSocket::SetDatagramHook(DatagramHook hook) {
+    datagramHook() = std::move(hook);
 }
 
 QString DottedAddress(const sockaddr_in& addr) {

@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <QByteArray>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -88,10 +89,36 @@ public:
     using SelectHook = std::function<bool(const CAsyncSocket* pSocket, long lEvent)>;
     static void SetSelectHook(SelectHook hook);
 
+    // Test seam for the wire itself (fuzzers, tests without a network):
+    // while a hook is installed, Create opens and binds nothing (m_hSocket
+    // holds kHookedSocket, which every system call refuses), AsyncSelect sets
+    // up no notifier (the test calls OnReceive itself, as the event loop
+    // would), and Close closes nothing. ReceiveFrom hands out the datagram
+    // that receive gives, with its sender (false: nothing waits, EAGAIN),
+    // keeping the rule for one larger than the buffer; SendTo gives each
+    // datagram to send instead of sending it (false: the send fails,
+    // ENOBUFS). GetSockName tells the address given to Create and a port
+    // made up for the socket. Buffer sizes go through SetBufferSizeHook,
+    // which such a test installs as well. Whether a socket is hooked is
+    // settled when it is created; an empty hook restores real sockets.
+    struct Datagram {
+        QByteArray bytes;
+        sockaddr_in peer{};
+    };
+    struct DatagramHook {
+        std::function<bool(const CAsyncSocket* pSocket, Datagram* pDatagram)> receive;
+        std::function<bool(const CAsyncSocket* pSocket, const Datagram& datagram)> send;
+    };
+    static void SetDatagramHook(DatagramHook hook);
+    static constexpr int kHookedSocket = -2;
+
     int m_hSocket = INVALID_SOCKET;
 
 private:
     void EnableRead(bool bEnable);
+
+    bool m_bHooked = false;      // created through the datagram hook
+    sockaddr_in m_hookedLocal{}; // the address and port it claims
 
     QSocketNotifier* m_pReadNotifier = nullptr;
     long m_lEvent = 0;

@@ -6,7 +6,9 @@ BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev"
 # tests themselves on loopback ports, never as the system service.
 # A virtual X server and a window manager for the tests that need real
 # windows (activation, focus, frames); xprop tells when the manager is up.
-TEST_PACKAGES="curl tftp-hpa atftp busybox tftpd-hpa xvfb openbox x11-utils"
+# clang and its sanitizer and libFuzzer runtimes (libclang-rt-14-dev, only
+# recommended by clang) build the fuzz targets that tools/fuzz.sh runs.
+TEST_PACKAGES="curl tftp-hpa atftp busybox tftpd-hpa xvfb openbox x11-utils clang libclang-rt-14-dev"
 
 install_packages() {
     local missing=()

@@ -6,5 +6,10 @@ cd "$(dirname "$0")/.."
 # shellcheck disable=SC2086
 install_packages $BUILD_PACKAGES $TEST_PACKAGES
 build_project
-cd build
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+(cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure)
+# Then each fuzz target for 30 s (about 2 min of building and 2 of fuzzing).
+if command -v clang++ >/dev/null; then
+    bash tools/fuzz.sh 30
+else
+    echo "test.sh: clang++ is missing, the fuzz targets are not run" >&2
+fi

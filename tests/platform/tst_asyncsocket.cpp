@@ -245,6 +245,74 @@ private slots:
         CAsyncSocket::SetBufferSizeHook(nullptr);
     }
 
+    void datagramHookReplacesTheWire() {
+        QList<CAsyncSocket::Datagram> waiting, sent;
+        const CAsyncSocket* pAsked = nullptr;
+        CAsyncSocket::SetDatagramHook(
+            {[&](const CAsyncSocket* pSocket, CAsyncSocket::Datagram* pDatagram) {
+                 pAsked = pSocket;
+                 if (waiting.isEmpty())
+                     return false;
+                 *pDatagram = waiting.takeFirst();
+                 return true;
+             },
+             [&](const CAsyncSocket*, const CAsyncSocket::Datagram& datagram) {
+                 sent << datagram;
+                 return datagram.bytes != "refused";
+             }});
+        ProbeSocket socket;
+        QVERIFY(socket.Create(0, SOCK_DGRAM, FD_READ, "127.0.0.1"));
+        QCOMPARE(socket.m_hSocket, CAsyncSocket::kHookedSocket);
+        QString address;
+        unsigned nPort = 0;
+        QVERIFY(socket.GetSockName(address, nPort));
+        QCOMPARE(address, QString("127.0.0.1"));
+        QVERIFY(nPort > 0);
+        ProbeSocket other;
+        QVERIFY(other.Create(0, SOCK_DGRAM, FD_READ, "127.0.0.1"));
+        QVERIFY(other.Port() != nPort);
+
+        // The sender is the one chosen; nothing waiting reads as EAGAIN; a
+        // datagram larger than the buffer fails whole, its start in the buffer.
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_port = htons(4321);
+        from.sin_addr.s_addr = htonl(0x0A000001);
+        waiting << CAsyncSocket::Datagram{"hello", from}
+                << CAsyncSocket::Datagram{QByteArray(200, 'x'), from};
+        socket.OnReceive(0);
+        QCOMPARE(pAsked, &socket);
+        QCOMPARE(socket.results, QList<int>{5});
+        QCOMPARE(DottedAddress(socket.from), QString("10.0.0.1"));
+        QCOMPARE(ntohs(socket.from.sin_port), 4321);
+        socket.OnReceive(0);
+        QCOMPARE(socket.results.last(), SOCKET_ERROR);
+        QCOMPARE(CAsyncSocket::GetLastError(), EMSGSIZE);
+        socket.OnReceive(0);
+        QCOMPARE(socket.results.last(), SOCKET_ERROR);
+        QCOMPARE(CAsyncSocket::GetLastError(), EAGAIN);
+
+        // Sends are recorded, not sent; the hook may make one fail.
+        const long long nBefore = CAsyncSocket::DatagramsSent();
+        QCOMPARE(socket.SendTo("ping", 4, 5555, "127.0.0.2"), 4);
+        QCOMPARE(socket.SendTo("refused", 7, 5555, "127.0.0.2"), SOCKET_ERROR);
+        QCOMPARE(CAsyncSocket::GetLastError(), ENOBUFS);
+        QCOMPARE(sent.size(), 2);
+        QCOMPARE(sent[0].bytes, QByteArray("ping"));
+        QCOMPARE(DottedAddress(sent[0].peer), QString("127.0.0.2"));
+        QCOMPARE(ntohs(sent[0].peer.sin_port), 5555);
+        QCOMPARE(CAsyncSocket::DatagramsSent(), nBefore + 1);
+
+        socket.Close();
+        QCOMPARE(socket.m_hSocket, INVALID_SOCKET);
+        other.Close();
+        CAsyncSocket::SetDatagramHook({});
+        // Without the hook sockets are real again.
+        ProbeSocket real;
+        QVERIFY(real.Create(0, SOCK_DGRAM, FD_READ, "127.0.0.1"));
+        QVERIFY(real.m_hSocket >= 0);
+    }
+
     void clockOverrideSteps() {
         CTime::SetTestTime(1000);
         QCOMPARE(CTime::GetCurrentTime().GetTime(), time_t(1000));

@@ -1,0 +1,61 @@
+#include "ServerHarness.h"
+
+#include "Clock.h"
+
+namespace fuzz {
+
+void FuzzWharfCore::NotifyView(int nType, int nSlot) {
+    // The view reads the report record while it handles the notification.
+    Check(nSlot >= 1 && nSlot <= kSlots, "a slot outside 1 to 5 was reported");
+    if (nType != 0)
+        (void)(m_strReportText.size() + m_strReportCount.size());
+}
+
+FuzzWharfCore& ServerCore() {
+    static FuzzWharfCore* pCore = [] {
+        InitOnce();
+        return new FuzzWharfCore;
+    }();
+    return *pCore;
+}
+
+CListenSocket* StartServer(uint8_t nConfig) {
+    FuzzWharfCore& core = ServerCore();
+    StartInput();
+    core.m_strOutPath = OutDir();
+    core.m_strInPath = InDir();
+    core.m_strPort = "6969";
+    core.m_strTimeout = "30";
+    core.m_strForceFile = "small.txt";
+    core.m_bServing = (nConfig & kNotServing) ? 0 : 1;
+    core.m_bAllow = (nConfig & kAllowList) ? 1 : 0;
+    core.m_bDeny = (nConfig & kDenyList) ? 1 : 0;
+    core.m_bAllowTsize = (nConfig & kNoTsize) ? 0 : 1;
+    core.m_bAllowTimeout = (nConfig & kNoTimeout) ? 0 : 1;
+    core.m_bForce = (nConfig & kForceFile) ? 1 : 0;
+    core.m_bSweepOnIdle = (nConfig & kNoSweepOnIdle) ? 0 : 1;
+    core.m_strAllow[0] = "127.*.*.*";
+    core.m_strAllow[1] = "10.1.2.*";
+    core.m_strDeny[0] = "10.1.2.3";
+    core.m_strDeny[1] = "192.168.*.*";
+    auto* pListener = new CListenSocket;
+    core.m_pListener = pListener;
+    Check(pListener->StartListening(), "the listener did not start");
+    return pListener;
+}
+
+void StopServer() {
+    FuzzWharfCore& core = ServerCore();
+    delete core.m_pListener;
+    core.m_pListener = nullptr;
+}
+
+void Sweep(long nSeconds) {
+    CTime::AdvanceTestTime(nSeconds);
+    AdvanceTestTickCount(static_cast<unsigned long long>(nSeconds) * 1000);
+    FuzzWharfCore& core = ServerCore();
+    if (core.m_pListener)
+        core.m_pListener->SweepSessions();
+}
+
+} // namespace fuzz
