@@ -351,7 +351,7 @@ int CTransferSocket::StartFetch(const QString& strRemote, const QString& strLoca
 
 void CTransferSocket::OnSend(int) {}
 
-bool CTransferSocket::AcceptSource(const sockaddr_in& from) {
+bool CTransferSocket::AcceptSource(const sockaddr_in& from, bool bAnswerStranger) {
     if (!m_bPeerKnown) {
         // The server answers from a port of its own: any port of the host
         // the request went to, which from now on is the transfer's peer.
@@ -364,9 +364,11 @@ bool CTransferSocket::AcceptSource(const sockaddr_in& from) {
                from.sin_port == m_peerAddr.sin_port) {
         return true;
     }
-    uint8_t abError[64];
-    int nLength = tftp::BuildError(abError, tftp::ErrorTable::Client, 5);
-    SendTo(abError, nLength, reinterpret_cast<const sockaddr*>(&from), sizeof from);
+    if (bAnswerStranger) {
+        uint8_t abError[64];
+        int nLength = tftp::BuildError(abError, tftp::ErrorTable::Client, 5);
+        SendTo(abError, nLength, reinterpret_cast<const sockaddr*>(&from), sizeof from);
+    }
     return false;
 }
 
@@ -397,7 +399,8 @@ void CTransferSocket::OnReceive(int nErrorCode) {
     if (bFirstAnswer && m_bSending != 1 && nOpcode == tftp::OP_DATA &&
         m_nReceived > tftp::kDefaultBlockSize + tftp::kHeaderSize)
         return;
-    if (!AcceptSource(from))
+    // An ERROR is never answered, or two sockets could answer each other for ever.
+    if (!AcceptSource(from, nOpcode != tftp::OP_ERROR))
         return;
     // Options are settled by the first answer alone: a later OACK, repeated
     // or not, would change the block size in the middle of the file.

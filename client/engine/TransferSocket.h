@@ -82,7 +82,10 @@ private:
     int Message(const QString& strText, unsigned nType = 0);
     void ShowStatus(const QString& strText);
     void PostToView(int nMessage, long wParam, long lParam);
-    bool AcceptSource(const sockaddr_in& from);
+    // Whether the datagram's sender is the transfer's peer (the first answer
+    // from the request's host makes it so); any other sender is told ERROR 5
+    // when bAnswerStranger.
+    bool AcceptSource(const sockaddr_in& from, bool bAnswerStranger);
     void SendToPeer(int nLength);
     void ApplyOptions();
     void OnServerError();
