@@ -7,8 +7,11 @@ namespace fuzz {
 void FuzzWharfCore::NotifyView(int nType, int nSlot) {
     // The view reads the report record while it handles the notification.
     Check(nSlot >= 1 && nSlot <= kSlots, "a slot outside 1 to 5 was reported");
-    if (nType != 0)
-        (void)(m_strReportText.size() + m_strReportCount.size());
+    if (nType == 3)
+        (void)(ProgressPercentText(m_bReportRead, m_nReportTotal, m_nReportDone).size() +
+               ProgressCountText(m_bReportRead, m_nReportTotal, m_nReportDone).size());
+    else if (nType != 0)
+        (void)m_strReportText.size();
 }
 
 FuzzWharfCore& ServerCore() {
@@ -34,10 +37,10 @@ CListenSocket* StartServer(uint8_t nConfig) {
     core.m_bAllowTimeout = (nConfig & kNoTimeout) ? 0 : 1;
     core.m_bForce = (nConfig & kForceFile) ? 1 : 0;
     core.m_bSweepOnIdle = (nConfig & kNoSweepOnIdle) ? 0 : 1;
-    core.m_strAllow[0] = "127.*.*.*";
-    core.m_strAllow[1] = "10.1.2.*";
-    core.m_strDeny[0] = "10.1.2.3";
-    core.m_strDeny[1] = "192.168.*.*";
+    core.m_strAllow[0] = "127.0.0.*";
+    core.m_strAllow[1] = "127.1.2.*";
+    core.m_strDeny[0] = "127.1.2.3";
+    core.m_strDeny[1] = "127.168.*.*";
     auto* pListener = new CListenSocket;
     core.m_pListener = pListener;
     Check(pListener->StartListening(), "the listener did not start");

@@ -22,8 +22,8 @@ public:
 
 // Configuration byte:
 constexpr uint8_t kNotServing = 0x01;    // the serving switch off
-constexpr uint8_t kAllowList = 0x02;     // only 127.*.*.* and 10.1.2.* admitted
-constexpr uint8_t kDenyList = 0x04;      // 10.1.2.3 and 192.168.*.* refused
+constexpr uint8_t kAllowList = 0x02;     // only 127.0.0.* and 127.1.2.* admitted
+constexpr uint8_t kDenyList = 0x04;      // 127.1.2.3 and 127.168.*.* refused
 constexpr uint8_t kNoTsize = 0x08;       // the tsize option refused
 constexpr uint8_t kNoTimeout = 0x10;     // the timeout option refused
 constexpr uint8_t kForceFile = 0x20;     // every read gets small.txt

@@ -20,8 +20,8 @@
 namespace {
 const sockaddr_in kSenders[8] = {
     fuzz::Address("127.0.0.1", 40000), fuzz::Address("127.0.0.1", 40001),
-    fuzz::Address("127.0.0.1", 40002), fuzz::Address("10.1.2.3", 1234),
-    fuzz::Address("10.1.2.4", 1234),   fuzz::Address("192.168.7.7", 69),
+    fuzz::Address("127.0.0.1", 40002), fuzz::Address("127.1.2.3", 1234),
+    fuzz::Address("127.1.2.4", 1234),  fuzz::Address("127.168.7.7", 69),
     fuzz::Address("0.0.0.0", 0),       fuzz::Address("127.0.0.1", 6969),
 };
 

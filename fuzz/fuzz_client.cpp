@@ -6,7 +6,7 @@
 // 0 stands for 512, sizes outside 8 to 65464 are refused before the request),
 // then records (FuzzSupport.h), each a datagram from the server side:
 //   bits 0-1  the sender: 0 the port the request went to (127.0.0.1:6969),
-//             1 127.0.0.1:50001, 2 127.0.0.1:50002, 3 10.0.0.9:50001
+//             1 127.0.0.1:50001, 2 127.0.0.1:50002, 3 127.0.0.9:50001 (another host)
 //   bit 2     the clock moves on past the time-out afterwards, and the idle
 //             check runs
 //   bit 3     the user's Abort afterwards
@@ -45,7 +45,7 @@ const sockaddr_in kSenders[4] = {
     fuzz::Address("127.0.0.1", 6969),
     fuzz::Address("127.0.0.1", 50001),
     fuzz::Address("127.0.0.1", 50002),
-    fuzz::Address("10.0.0.9", 50001),
+    fuzz::Address("127.0.0.9", 50001),
 };
 const char* const kSentFiles[4] = {"empty", "small.txt", "block.bin", "multi.bin"};
 constexpr int kTimeout = 10;

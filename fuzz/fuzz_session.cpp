@@ -22,7 +22,7 @@
 namespace {
 const sockaddr_in kClient = fuzz::Address("127.0.0.1", fuzz::kClientPort);
 const sockaddr_in kOtherPort = fuzz::Address("127.0.0.1", fuzz::kClientPort + 1);
-const sockaddr_in kOtherHost = fuzz::Address("10.9.8.7", fuzz::kClientPort);
+const sockaddr_in kOtherHost = fuzz::Address("127.9.8.7", fuzz::kClientPort);
 
 bool IsError(const QByteArray& bytes) {
     return bytes.size() >= 2 &&
