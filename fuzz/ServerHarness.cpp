@@ -1,6 +1,7 @@
 #include "ServerHarness.h"
 
 #include "Clock.h"
+#include "Tftp.h"
 
 namespace fuzz {
 
@@ -12,6 +13,11 @@ void FuzzWharfCore::NotifyView(int nType, int nSlot) {
                ProgressCountText(m_bReportRead, m_nReportTotal, m_nReportDone).size());
     else if (nType != 0)
         (void)m_strReportText.size();
+}
+
+bool IsError(const QByteArray& bytes) {
+    return bytes.size() >= 2 &&
+           tftp::GetWord(reinterpret_cast<const uint8_t*>(bytes.constData())) == tftp::OP_ERROR;
 }
 
 FuzzWharfCore& ServerCore() {

@@ -44,4 +44,7 @@ void Sweep(long nSeconds);
 // The peer of the session targets: the client's address and port.
 constexpr uint16_t kClientPort = 40000;
 
+// The datagram is an ERROR packet, which the server never answers.
+bool IsError(const QByteArray& bytes);
+
 } // namespace fuzz

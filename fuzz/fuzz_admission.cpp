@@ -25,10 +25,6 @@ const sockaddr_in kSenders[8] = {
     fuzz::Address("0.0.0.0", 0),       fuzz::Address("127.0.0.1", 6969),
 };
 
-bool IsError(const QByteArray& bytes) {
-    return bytes.size() >= 2 &&
-           tftp::GetWord(reinterpret_cast<const uint8_t*>(bytes.constData())) == tftp::OP_ERROR;
-}
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -52,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
             pSocket = pListener->m_lingering.front();
         const int nSent = fuzz::Deliver(pSocket, record.bytes, from);
         // An ERROR is never answered: two peers would answer each other for ever.
-        fuzz::Check(!IsError(record.bytes) || nSent == 0, "an ERROR was answered");
+        fuzz::Check(!fuzz::IsError(record.bytes) || nSent == 0, "an ERROR was answered");
         int nOccupied = 0;
         for (const CClientSession* pSession : pListener->m_pSession)
             nOccupied += pSession ? 1 : 0;

@@ -24,10 +24,6 @@ const sockaddr_in kClient = fuzz::Address("127.0.0.1", fuzz::kClientPort);
 const sockaddr_in kOtherPort = fuzz::Address("127.0.0.1", fuzz::kClientPort + 1);
 const sockaddr_in kOtherHost = fuzz::Address("127.9.8.7", fuzz::kClientPort);
 
-bool IsError(const QByteArray& bytes) {
-    return bytes.size() >= 2 &&
-           tftp::GetWord(reinterpret_cast<const uint8_t*>(bytes.constData())) == tftp::OP_ERROR;
-}
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -63,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         if (pSocket) {
             const int nSent = fuzz::Deliver(pSocket, record.bytes, *pFrom);
             // An ERROR is never answered: two peers would answer each other for ever.
-            fuzz::Check(!IsError(record.bytes) || nSent == 0, "an ERROR was answered");
+            fuzz::Check(!fuzz::IsError(record.bytes) || nSent == 0, "an ERROR was answered");
             if (CClientSession* pSession = pListener->m_pSession[0])
                 fuzz::Check(pSession->m_nBlockSize >= tftp::kMinBlockSize &&
                                 pSession->m_nBlockSize <= tftp::kMaxBlockSize &&

@@ -34,13 +34,21 @@ QSettings* CRegKey::Store() const {
     return m_pStore.get();
 }
 
-bool CRegKey::Flush() {
-    if (!m_pStore)
+namespace {
+// Writes what a store holds to its file and lets the store go; false when
+// the file could not be written.
+bool WriteOut(std::unique_ptr<QSettings>& pStore) {
+    if (!pStore)
         return true;
-    m_pStore->sync();
-    const bool bWritten = m_pStore->status() == QSettings::NoError;
-    m_pStore.reset();
+    pStore->sync();
+    const bool bWritten = pStore->status() == QSettings::NoError;
+    pStore.reset();
     return bWritten;
+}
+} // namespace
+
+bool CRegKey::Flush() {
+    return WriteOut(m_pStore);
 }
 
 bool CRegKey::Open(const QString& strName) {
@@ -167,15 +175,15 @@ std::optional<QString> rawProfileText(const QString& strPath, const QString& str
 
 QString CProfile::GetProfileString(const QString& strSection, const QString& strEntry,
                                    const QString& strDefault) const {
-    const QString strKey = strSection + "/" + strEntry;
-    if (m_pStore) {
-        QVariant value = m_pStore->value(strKey);
-        return value.isValid() ? readText(value) : strDefault;
+    // What was written and not yet flushed counts; otherwise the file.
+    std::optional<QSettings> fileOnly;
+    const QSettings* pStore = m_pStore.get();
+    if (!pStore) {
+        if (!QFileInfo(m_strFilePath).isFile())
+            return strDefault;
+        pStore = &fileOnly.emplace(m_strFilePath, QSettings::IniFormat);
     }
-    if (!QFileInfo(m_strFilePath).isFile())
-        return strDefault;
-    QSettings store(m_strFilePath, QSettings::IniFormat);
-    QVariant value = store.value(strKey);
+    QVariant value = pStore->value(strSection + "/" + strEntry);
     if (!value.isValid())
         return strDefault;
     if (value.typeId() == QMetaType::QStringList) {
@@ -194,11 +202,7 @@ bool CProfile::WriteProfileString(const QString& strSection, const QString& strE
 }
 
 bool CProfile::Flush() {
-    if (!m_pStore)
-        return true;
-    QDir().mkpath(QFileInfo(m_strFilePath).absolutePath());
-    m_pStore->sync();
-    const bool bWritten = m_pStore->status() == QSettings::NoError;
-    m_pStore.reset();
-    return bWritten;
+    if (m_pStore)
+        QDir().mkpath(QFileInfo(m_strFilePath).absolutePath());
+    return WriteOut(m_pStore);
 }

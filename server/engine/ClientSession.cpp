@@ -520,10 +520,12 @@ void CClientSession::ResendWhenLost() {
 }
 
 void CClientSession::ReportProgress() {
+    // A read knows its file's size; a store counts its bytes in m_nTotal.
     CWharfCore* pCore = GetWharfCore();
-    pCore->m_bReportRead = 1;
-    pCore->m_nReportTotal = m_nTotal;
-    pCore->m_nReportDone = m_nSent;
+    const bool bRead = m_nOpcode == OP_RRQ;
+    pCore->m_bReportRead = bRead ? 1 : 0;
+    pCore->m_nReportTotal = bRead ? m_nTotal : 0;
+    pCore->m_nReportDone = bRead ? m_nSent : m_nTotal;
     pCore->NotifyView(3, m_nSlot + 1);
 }
 
@@ -550,7 +552,6 @@ void CClientSession::SendNextBlock() {
 }
 
 void CClientSession::HandleData() {
-    CWharfCore* pCore = GetWharfCore();
     const unsigned nOpcode = GetWord(m_pBuffer.data());
     if (nOpcode == OP_ERROR) {
         // The client gave up; answering would only start an exchange of errors.
@@ -587,10 +588,7 @@ void CClientSession::HandleData() {
         return;
     }
     m_nTotal += nWritten;
-    pCore->m_bReportRead = 0;
-    pCore->m_nReportTotal = 0;
-    pCore->m_nReportDone = m_nTotal;
-    pCore->NotifyView(3, m_nSlot + 1);
+    ReportProgress();
 
     ++m_nBlock;
     m_bAnswered = true;
