@@ -113,6 +113,8 @@ int OpenNonBlocking(const QByteArray& path, int nFlags) {
 CClientSession::CClientSession() : m_pBuffer(BufferSizeFor(kDefaultBlockSize), 0) {}
 
 CClientSession::~CClientSession() {
+    if (m_bActive)
+        ReportEnd("the server shut down");
     m_bActive = 0;
     CloseFile();
     Close();
@@ -137,9 +139,38 @@ void CClientSession::CloseFile() {
     }
 }
 
-void CClientSession::EndQuietly() {
+void CClientSession::EndQuietly(const QString& strResult) {
     CloseFile();
     m_bActive = 0;
+    ReportEnd(strResult);
+}
+
+void CClientSession::ReportEnd(const QString& strResult) {
+    CWharfCore* pCore = GetWharfCore();
+    if (m_bEndReported || !pCore)
+        return;
+    m_bEndReported = true;
+    CWharfCore::TransferEnd end;
+    end.strClient = DottedAddress(m_peerAddr) + ':' + QString::number(ntohs(m_peerAddr.sin_port));
+    end.bRead = m_nOpcode == OP_RRQ;
+    end.path = m_strPath;
+    // What the client has: for a read the blocks it acknowledged, for a
+    // store the blocks written.
+    end.nBytes = end.bRead ? m_nAckedBytes : m_nTotal;
+    end.nBlocks = end.bRead ? m_nAckedBlocks : static_cast<uint64_t>(std::max(m_nBlock, 0));
+    end.strResult = strResult;
+    pCore->ReportTransferEnd(end);
+}
+
+QString CClientSession::PeerErrorText() const {
+    const unsigned nCode = m_nReceived >= 4 ? GetWord(m_pBuffer.data() + 2) : 0;
+    QByteArray text;
+    if (m_nReceived > 4) {
+        const char* p = reinterpret_cast<const char*>(m_pBuffer.data() + 4);
+        text = QByteArray(p, static_cast<int>(qstrnlen(p, static_cast<size_t>(m_nReceived - 4))))
+                   .left(kShownErrorText);
+    }
+    return QString("the client sent ERROR %1 \"%2\"").arg(nCode).arg(CWharfCore::Printable(text));
 }
 
 bool CClientSession::ResizeBuffer(int nSize) {
@@ -159,6 +190,7 @@ void CClientSession::ParseRequest() {
 
     if (!Create(0, SOCK_DGRAM, 0, m_strLocalAddress.toLatin1().constData())) {
         m_bActive = 0;
+        ReportEnd("no socket could be opened for the transfer");
         return;
     }
     if (!AsyncSelect(FD_READ)) {
@@ -166,6 +198,7 @@ void CClientSession::ParseRequest() {
         // message: the message's own event loop may run a sweep that deletes
         // this session, so nothing of it is touched afterwards.
         m_bActive = 0;
+        ReportEnd("Error preparing local client function");
         AfxMessageBox("Error preparing local client function", MB_OK);
         return;
     }
@@ -469,7 +502,7 @@ void CClientSession::HandleAck() {
     const unsigned nOpcode = GetWord(m_pBuffer.data());
     if (nOpcode == OP_ERROR) {
         // The client gave up; answering would only start an exchange of errors.
-        EndQuietly();
+        EndQuietly(PeerErrorText());
         return;
     }
     if (nOpcode != OP_ACK)
@@ -484,6 +517,8 @@ void CClientSession::HandleAck() {
     } else if (nAcked == (static_cast<unsigned>(m_nBlock) & 0xFFFF)) {
         // Matched against the number the last block went out with, so a
         // stale ACK 0 never rewinds the transfer.
+        m_nAckedBytes = m_nSent;
+        m_nAckedBlocks = static_cast<uint64_t>(m_nBlock);
         ++m_nBlock;
     } else {
         if (nAcked == (static_cast<unsigned>(m_nBlock - 1) & 0xFFFF))
@@ -495,6 +530,7 @@ void CClientSession::HandleAck() {
         m_pOwner->NoteProgress(m_nSlot);
     if (m_bLastBlock) {
         m_bActive = 0;
+        ReportEnd(CWharfCore::kTransferComplete);
     } else {
         SendNextBlock();
         if (!m_bActive)
@@ -516,7 +552,7 @@ void CClientSession::ResendWhenLost() {
     if (!m_bLingering && (!m_pOwner || !m_pOwner->CountRetransmission(m_nSlot)))
         return;
     if (!ResendBlock())
-        EndQuietly();
+        EndQuietly(kRereadFailed);
 }
 
 void CClientSession::ReportProgress() {
@@ -555,7 +591,7 @@ void CClientSession::HandleData() {
     const unsigned nOpcode = GetWord(m_pBuffer.data());
     if (nOpcode == OP_ERROR) {
         // The client gave up; answering would only start an exchange of errors.
-        EndQuietly();
+        EndQuietly(PeerErrorText());
         return;
     }
     // A DATA packet larger than the block size in force is no block of ours.
@@ -600,6 +636,7 @@ void CClientSession::HandleData() {
         CloseFile();
         m_bLastBlock = 1;
         m_bActive = 0;
+        ReportEnd(CWharfCore::kTransferComplete);
     }
 }
 
@@ -620,6 +657,7 @@ void CClientSession::SendError(int nCode) {
     int nLength = BuildError(m_pBuffer.data(), ErrorTable::Server, nCode);
     SendPacket(nLength);
     m_bActive = 0;
+    ReportEnd(ErrorText(ErrorTable::Server, nCode));
 }
 
 bool CClientSession::ResendBlock() {

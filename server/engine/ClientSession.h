@@ -54,6 +54,11 @@ public:
         return m_nOpcode == tftp::OP_WRQ && m_bLastBlock && !m_bActive;
     }
     void Linger() { m_bLingering = true; }
+    // Tells the server's owner how the transfer ended, once: at its end, or
+    // when its slot is taken back without one.
+    void ReportEnd(const QString& strResult);
+    static constexpr const char* kRereadFailed = "the file could not be read again";
+    static constexpr int kShownErrorText = 200;
 
     int m_nTimeout = 0;
     int m_nBlockSize = 512;
@@ -78,7 +83,9 @@ public:
 private:
     bool ResizeBuffer(int nSize);
     void CloseFile();
-    void EndQuietly();
+    void EndQuietly(const QString& strResult);
+    // An ERROR from the client, in words for the log.
+    QString PeerErrorText() const;
     void ReportProgress();
     int OpenLocalFile(bool bRead, const QByteArray& directory, bool bExempt, int nOpenMode);
     void SendAck();
@@ -90,8 +97,11 @@ private:
     uint8_t m_abRequest[kRequestSize] = {}; // the request, kept for parsing
     QByteArray m_firstAnswer;               // an OACK or ACK 0, kept until the client answers it
     bool m_bOackPending = false;
-    bool m_bAnswered = false;                // the client has answered the first packet
-    bool m_bLingering = false;               // out of its slot: no budget, no view
+    bool m_bAnswered = false;  // the client has answered the first packet
+    bool m_bLingering = false; // out of its slot: no budget, no view
+    bool m_bEndReported = false;
+    uint64_t m_nAckedBytes = 0; // of a read: what the client has confirmed
+    uint64_t m_nAckedBlocks = 0;
     unsigned long long m_nBlockSentTick = 0; // when the block in flight last went out
     dev_t m_device = 0;                      // identity of the open file
     ino_t m_inode = 0;

@@ -49,6 +49,7 @@ bool CListenSocket::StartListening() {
         AfxMessageBox("Unable to Select local port mode");
         return false;
     }
+    pCore->ReportListening(m_strLocalAddress, ntohs(m_localAddr.sin_port));
     return true;
 }
 
@@ -79,15 +80,19 @@ void CListenSocket::OnReceive(int nErrorCode) {
         (n >= 2 || n == SOCKET_ERROR) && tftp::GetWord(m_abRequest) == tftp::OP_ERROR;
 
     if (pCore->m_bServing != 1) {
-        if (!bError)
+        if (!bError) {
+            ReportRefusal(n, "Service not available: serving is stopped");
             Refuse(kServiceRefused, sizeof kServiceRefused);
+        }
         return;
     }
     QString strAddress = DottedAddress(m_peerAddr);
     if ((pCore->m_bDeny == 1 && pCore->IsDenied(strAddress)) ||
         (pCore->m_bAllow == 1 && !pCore->IsAllowed(strAddress))) {
-        if (!bError)
+        if (!bError) {
+            ReportRefusal(n, "Service not available: refused by the address lists");
             Refuse(kServiceRefused, sizeof kServiceRefused);
+        }
         return;
     }
     if (n < 4)
@@ -96,9 +101,28 @@ void CListenSocket::OnReceive(int nErrorCode) {
     if (nOpcode == tftp::OP_RRQ || nOpcode == tftp::OP_WRQ) {
         if (HandleRepeatedRequest())
             return;
-        if (!CreateSession())
+        if (!CreateSession()) {
+            ReportRefusal(n, "Too Many Clients: every slot is taken");
             Refuse(kNoFreeSlot, sizeof kNoFreeSlot);
+        }
     }
+}
+
+// Only requests are reported: anything else sent to the port is no transfer.
+void CListenSocket::ReportRefusal(int nLength, const char* pszResult) {
+    if (nLength < 4)
+        return;
+    const unsigned nOpcode = tftp::GetWord(m_abRequest);
+    if (nOpcode != tftp::OP_RRQ && nOpcode != tftp::OP_WRQ)
+        return;
+    const int nFields = std::min(nLength, kRequestSize) - 2;
+    const char* pName = reinterpret_cast<const char*>(m_abRequest + 2);
+    CWharfCore::TransferEnd end;
+    end.strClient = DottedAddress(m_peerAddr) + ':' + QString::number(ntohs(m_peerAddr.sin_port));
+    end.bRead = nOpcode == tftp::OP_RRQ;
+    end.path = QByteArray(pName, static_cast<int>(qstrnlen(pName, static_cast<size_t>(nFields))));
+    end.strResult = pszResult;
+    GetWharfCore()->ReportTransferEnd(end);
 }
 
 bool CListenSocket::HandleRepeatedRequest() {
@@ -129,8 +153,10 @@ bool CListenSocket::HandleRepeatedRequest() {
         // first answer goes out again instead, within the retry budget.
         if (pSession->AwaitsFirstAnswer() && CountRetransmission(i)) {
             pSession->m_tLastActivity = CTime::GetCurrentTime().GetTime();
-            if (!pSession->ResendBlock())
+            if (!pSession->ResendBlock()) {
                 pSession->m_bActive = 0;
+                pSession->ReportEnd(CClientSession::kRereadFailed);
+            }
         }
         return true;
     }
@@ -215,11 +241,14 @@ void CListenSocket::SweepSessions() {
             ReleaseSlot(i);
         } else if (now - pSession->m_tLastActivity > nLimit) {
             if (!CountRetransmission(i)) {
+                pSession->ReportEnd("the client stopped answering");
                 ReleaseSlot(i);
             } else {
                 pSession->m_tLastActivity = now;
-                if (!pSession->ResendBlock())
+                if (!pSession->ResendBlock()) {
+                    pSession->ReportEnd(CClientSession::kRereadFailed);
                     ReleaseSlot(i);
+                }
             }
         }
     }

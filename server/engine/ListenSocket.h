@@ -60,6 +60,7 @@ public:
 
 private:
     void Refuse(const uint8_t* pPacket, int nLength);
+    void ReportRefusal(int nLength, const char* pszResult);
     // A request from a client that holds a slot already; true when handled.
     bool HandleRepeatedRequest();
     void SweepLingering(time_t now, long nSetting);

@@ -6,8 +6,10 @@
 #include "MessageBox.h"
 #include "Registry.h"
 
+#include <QDir>
 #include <QFile>
 #include <cassert>
+#include <cstdio>
 
 namespace {
 CWharfCore* g_pCore = nullptr;
@@ -224,4 +226,58 @@ bool CWharfCore::IsAllowed(const QString& strAddress) const {
         if (MatchPattern(octets, pattern))
             return true;
     return false;
+}
+
+// A name from the network may hold anything: control characters are shown
+// as \xNN so that no client can write lines of its own into the log.
+QString CWharfCore::Printable(const QByteArray& bytes) {
+    QByteArray shown;
+    shown.reserve(bytes.size());
+    for (char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F)
+            shown += QByteArray("\\x") + QByteArray::number(u, 16).rightJustified(2, '0');
+        else
+            shown += c;
+    }
+    return QFile::decodeName(shown);
+}
+
+namespace {
+// A folder as the server opens files in it: relative to the current folder.
+QString ShownFolder(const QString& strFolder) {
+    if (strFolder.isEmpty())
+        return QDir::currentPath() + '/';
+    return QDir::current().absoluteFilePath(strFolder);
+}
+} // namespace
+
+void CWharfCore::LogLine(const QString& strLine) {
+    if (!IsHeadless())
+        return;
+    std::fputs(strLine.toLocal8Bit().append('\n').constData(), stderr);
+    std::fflush(stderr);
+}
+
+void CWharfCore::ReportListening(const QString& strAddress, unsigned nPort) {
+    const QString strIn = ShownFolder(m_strInPath);
+    const QString strWhat = m_bForce == 1
+                                ? QString("every reader is sent %1; files are stored in %2")
+                                      .arg(ShownFolder(m_strOutPath) + m_strForceFile, strIn)
+                                : QString("files are sent from %1 and stored in %2")
+                                      .arg(ShownFolder(m_strOutPath), strIn);
+    LogLine(QString("Serving on %1 port %2: %3").arg(strAddress).arg(nPort).arg(strWhat));
+}
+
+QString CWharfCore::TransferEndLine(const TransferEnd& end) {
+    const bool bComplete = end.strResult == QLatin1String(kTransferComplete);
+    return QString("%1 %2 %3: %4 bytes in %5 block%6, %7%8")
+        .arg(end.strClient, end.bRead ? "read" : "write", Printable(end.path))
+        .arg(end.nBytes)
+        .arg(end.nBlocks)
+        .arg(end.nBlocks == 1 ? "" : "s", bComplete ? "" : "failed: ", end.strResult);
+}
+
+void CWharfCore::ReportTransferEnd(const TransferEnd& end) {
+    LogLine(TransferEndLine(end));
 }

@@ -125,6 +125,26 @@ public:
 
     // The legacy profile taken over once at start-up.
     static QString LegacyProfilePath();
+
+    // Without a window nobody sees the view, so the server says on standard
+    // error (the journal, when it runs as a service) where it serves and how
+    // each transfer ended. With a window nothing is written.
+    struct TransferEnd {
+        QString strClient; // address:port
+        bool bRead = true; // the client fetched the file (else it sent one)
+        QByteArray path;   // the local file, as opened
+        uint64_t nBytes = 0;
+        uint64_t nBlocks = 0;
+        QString strResult; // kTransferComplete, or what went wrong
+    };
+    static constexpr const char* kTransferComplete = "complete";
+    void ReportListening(const QString& strAddress, unsigned nPort);
+    void ReportTransferEnd(const TransferEnd& end);
+    static QString TransferEndLine(const TransferEnd& end);
+    // Bytes from the network as text for the log, control characters escaped.
+    static QString Printable(const QByteArray& bytes);
+    // Where the lines go; tests record them instead.
+    virtual void LogLine(const QString& strLine);
 };
 
 // The one shared state of this process (the application object).

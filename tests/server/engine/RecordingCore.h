@@ -19,9 +19,11 @@ public:
     };
 
     void NotifyView(int nType, int nSlot) override;
+    void LogLine(const QString& strLine) override { lines << strLine; }
     std::optional<QString> ChooseListenAddress() override;
 
     QList<Note> notes;
+    QStringList lines; // what a server without a window would write
     std::optional<QString> listenAddress = QString("127.0.0.1");
     bool bRealAddressChoice = false; // run the real choice instead
 
