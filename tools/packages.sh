@@ -2,6 +2,9 @@
 # Sourced by the run and test scripts; run them as root on Debian 12.
 
 BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev"
+# The Debian package (tools/package.sh): dpkg-shlibdeps (dpkg-dev) works
+# out its Depends, and CPack runs `file` to find the programs to give it.
+PACKAGE_PACKAGES="dpkg-dev file"
 # Real TFTP peers for the interoperability tests; tftpd-hpa is run by the
 # tests themselves on loopback ports, never as the system service.
 # A virtual X server and a window manager for the tests that need real
