@@ -11,7 +11,12 @@ PACKAGE_PACKAGES="dpkg-dev file"
 # windows (activation, focus, frames); xprop tells when the manager is up.
 # clang and its sanitizer and libFuzzer runtimes (libclang-rt-14-dev, only
 # recommended by clang) build the fuzz targets that tools/fuzz.sh runs.
-TEST_PACKAGES="curl tftp-hpa atftp busybox tftpd-hpa xvfb openbox x11-utils clang libclang-rt-14-dev"
+# The install tests (tests/install) run on Python; they validate the menu
+# entries, render the man pages (man-db, groff-base), verify the service
+# unit (systemd, installed, never started), read the programs (binutils)
+# and build the package.
+TEST_PACKAGES="curl tftp-hpa atftp busybox tftpd-hpa xvfb openbox x11-utils clang libclang-rt-14-dev
+    python3 desktop-file-utils man-db groff-base systemd binutils $PACKAGE_PACKAGES"
 
 install_packages() {
     local missing=()
