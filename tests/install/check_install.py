@@ -634,8 +634,9 @@ def step_deb_serve(work):
         finally:
             if server.poll() is None:
                 server.kill()
-            output, _ = server.communicate(timeout=10)
-            print("server output:\n" + output)
+            if not server.stdout.closed:
+                output, _ = server.communicate(timeout=10)
+                print("server output:\n" + output)
 
 
 def serve_and_stop(server, port, serve, incoming, payload, upload, scratch, settings):
@@ -680,6 +681,17 @@ def serve_and_stop(server, port, serve, incoming, payload, upload, scratch, sett
         check(False, "the server did not end within 5 s of SIGTERM")
         return
     check(code == 0, "the server ended with status %s after SIGTERM, not 0" % code)
+    # Without a screen it says where it serves and how each transfer ended.
+    output = server.stdout.read()
+    server.stdout.close()
+    print("server output:\n" + output)
+    for pattern in (r"^Serving on 127\.0\.0\.1 port %d: files are sent from %s/ and stored in %s/$"
+                    % (port, re.escape(serve), re.escape(incoming)),
+                    r"^127\.0\.0\.1:\d+ read %s/file\.bin: %d bytes in %d blocks, complete$"
+                    % (re.escape(serve), len(payload), len(payload) // 512 + 1),
+                    r"^127\.0\.0\.1:\d+ write %s/stored\.bin: %d bytes in %d blocks, complete$"
+                    % (re.escape(incoming), len(upload), len(upload) // 512 + 1)):
+        check(re.search(pattern, output, re.M), "no line matching %r in the output" % pattern)
     with open(settings) as f:
         saved = f.read()
     # Written back on the way out: values the test left out are there now.
