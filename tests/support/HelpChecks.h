@@ -1,0 +1,226 @@
+#pragma once
+
+// What the help tests of both programs look at: the pages in a resource
+// folder, the links and anchors a page shows, following a link the way a
+// user does, and what What's This shows for a click on a control.
+#include "HelpWindow.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDirIterator>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QWhatsThis>
+#include <QWindow>
+#include <QtTest>
+
+namespace help_checks {
+
+// Every page in a resource folder, by file name.
+inline QStringList Pages(const QString& strFolder) {
+    QStringList pages;
+    QDirIterator it(strFolder, {"*.html"}, QDir::Files);
+    while (it.hasNext())
+        pages << QFileInfo(it.next()).fileName();
+    pages.sort();
+    return pages;
+}
+
+inline QByteArray PageSource(const QString& strFolder, const QString& strPage) {
+    QFile file(strFolder + "/" + strPage);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The anchors a page defines with name= or id=.
+inline QStringList Anchors(const QByteArray& html) {
+    QStringList anchors;
+    static const QRegularExpression re(R"re(\b(?:name|id)\s*=\s*"([^"]*)")re");
+    for (auto it = re.globalMatch(QString::fromUtf8(html)); it.hasNext();)
+        anchors << it.next().captured(1);
+    return anchors;
+}
+
+// The link targets written in a page.
+inline QStringList WrittenLinks(const QByteArray& html) {
+    QStringList links;
+    static const QRegularExpression re(R"re(\bhref\s*=\s*"([^"]*)")re");
+    for (auto it = re.globalMatch(QString::fromUtf8(html)); it.hasNext();)
+        links << it.next().captured(1);
+    return links;
+}
+
+// The links a shown page offers, in the order Tab reaches them.
+inline QStringList ShownLinks(const QTextDocument* pDocument) {
+    QStringList links;
+    QString strLast;
+    for (QTextBlock block = pDocument->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            const QString strHref = format.isAnchor() ? format.anchorHref() : QString();
+            if (!strHref.isEmpty() && strHref != strLast)
+                links << strHref;
+            strLast = strHref;
+        }
+    }
+    return links;
+}
+
+// Moves to the link with Tab, as a user without a mouse does, and presses
+// Enter on it.
+inline void FollowLink(QTextBrowser* pBrowser, int nIndex) {
+    pBrowser->setFocus();
+    QTextCursor start = pBrowser->textCursor();
+    start.movePosition(QTextCursor::Start);
+    pBrowser->setTextCursor(start);
+    for (int i = 0; i <= nIndex; ++i)
+        QTest::keyClick(pBrowser, Qt::Key_Tab);
+    QTest::keyClick(pBrowser, Qt::Key_Return);
+}
+
+// Records every request to open an address outside the program.
+class ExternalOpenRecorder : public QObject {
+    Q_OBJECT
+public:
+    ExternalOpenRecorder() {
+        for (const char* pszScheme : kSchemes)
+            QDesktopServices::setUrlHandler(pszScheme, this, "Open");
+    }
+    ~ExternalOpenRecorder() override {
+        for (const char* pszScheme : kSchemes)
+            QDesktopServices::unsetUrlHandler(pszScheme);
+    }
+    QList<QUrl> opened;
+
+public slots:
+    void Open(const QUrl& url) { opened << url; }
+
+private:
+    static constexpr const char* kSchemes[] = {"http", "https", "mailto", "file", "ftp"};
+};
+
+// Whether a widget is something the user operates or reads on its own,
+// rather than a frame, a label or a part of another control.
+inline bool IsControl(const QWidget* p) {
+    if (p->objectName().startsWith("qt_"))
+        return false;
+    const QWidget* pParent = p->parentWidget();
+    if (pParent && (qobject_cast<const QComboBox*>(pParent) ||
+                    qobject_cast<const QAbstractScrollArea*>(pParent)))
+        return false; // the combo box's field, a list's scroll bar
+    return p->inherits("QAbstractButton") || p->inherits("QLineEdit") || p->inherits("QTextEdit") ||
+           p->inherits("QAbstractItemView") || p->inherits("QProgressBar") ||
+           p->inherits("QComboBox") || p->inherits("QTabBar") || p->inherits("QToolBar") ||
+           p->inherits("QStatusBar") || p->inherits("QMenuBar");
+}
+
+// Watches What's This requests as they go from the widget under the
+// pointer up to the one that answers.
+class WhatsThisProbe : public QObject {
+public:
+    WhatsThisProbe() { qApp->installEventFilter(this); }
+    ~WhatsThisProbe() override { qApp->removeEventFilter(this); }
+
+    // The widget that answered a click at pos in What's This mode and the
+    // text it showed (empty when no explanation appeared).
+    std::pair<QWidget*, QString> Click(QWidget* pTarget, QPoint pos) {
+        m_receivers.clear();
+        QWhatsThis::enterWhatsThisMode();
+        QWidget* pWindow = pTarget->window();
+        QTest::mouseClick(pWindow->windowHandle(), Qt::LeftButton, {},
+                          pTarget->mapTo(pWindow, pos));
+        const bool bShown = QApplication::activePopupWidget() != nullptr;
+        QWhatsThis::hideText();
+        QWhatsThis::leaveWhatsThisMode();
+        QCoreApplication::processEvents();
+        if (!bShown || m_receivers.isEmpty() || !m_receivers.last())
+            return {nullptr, QString()};
+        QWidget* pAnswered = m_receivers.last();
+        QString strText = pAnswered->whatsThis();
+        if (auto* pTabs = qobject_cast<QTabBar*>(pAnswered))
+            strText = pTabs->tabWhatsThis(pTabs->tabAt(m_lastPos));
+        return {pAnswered, strText};
+    }
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override {
+        if (pEvent->type() == QEvent::WhatsThis && pWatched->isWidgetType()) {
+            m_receivers << static_cast<QWidget*>(pWatched);
+            m_lastPos = static_cast<QHelpEvent*>(pEvent)->pos();
+        }
+        return false;
+    }
+
+private:
+    QList<QPointer<QWidget>> m_receivers;
+    QPoint m_lastPos;
+};
+
+// The visible controls of a window that do not explain themselves when
+// clicked in What's This mode, and the visible labels and frames a click on
+// which shows no explanation at all. Tabs are clicked one by one.
+inline QStringList Unexplained(QWidget* pWindow) {
+    QStringList missing;
+    WhatsThisProbe probe;
+    auto describe = [](QWidget* p) {
+        QString strName = p->accessibleName();
+        if (strName.isEmpty())
+            strName = p->property("text").toString();
+        if (strName.isEmpty())
+            strName = p->objectName();
+        return QString("%1 '%2'").arg(p->metaObject()->className(), strName);
+    };
+    for (QWidget* p : pWindow->findChildren<QWidget*>()) {
+        if (!p->isVisible() || p->isWindow() || p->width() < 2 || p->height() < 2)
+            continue;
+        if (auto* pTabs = qobject_cast<QTabBar*>(p)) {
+            for (int i = 0; i < pTabs->count(); ++i) {
+                const auto [pAnswered, strText] = probe.Click(p, pTabs->tabRect(i).center());
+                if (pAnswered != p || strText.isEmpty())
+                    missing << describe(p) + " tab " + pTabs->tabText(i);
+            }
+            continue;
+        }
+        const bool bControl = IsControl(p);
+        const bool bShown = p->inherits("QLabel") || p->inherits("QGroupBox");
+        if (!bControl && !bShown)
+            continue;
+        const auto [pAnswered, strText] = probe.Click(p, p->rect().center());
+        if (strText.isEmpty() || (bControl && (pAnswered != p || p->whatsThis().isEmpty())))
+            missing << describe(p);
+    }
+    return missing;
+}
+
+// The entries of a window's menus and toolbar without a What's This text.
+inline QStringList UnexplainedActions(QWidget* pWindow) {
+    QStringList missing;
+    QList<QAction*> actions;
+    if (auto* pBar = pWindow->findChild<QMenuBar*>()) {
+        for (QAction* pMenu : pBar->actions())
+            if (pMenu->menu())
+                actions << pMenu->menu()->actions();
+    }
+    for (QToolBar* pTools : pWindow->findChildren<QToolBar*>())
+        actions << pTools->actions();
+    for (QAction* p : actions)
+        if (!p->isSeparator() && p->whatsThis().isEmpty())
+            missing << p->text();
+    return missing;
+}
+
+} // namespace help_checks
