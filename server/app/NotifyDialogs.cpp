@@ -17,6 +17,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWhatsThis>
 #include <QWindow>
 
 namespace {
@@ -114,7 +115,9 @@ bool CClientAlert::IsMine(QObject* pObject) const {
 }
 
 bool CClientAlert::eventFilter(QObject* pWatched, QEvent* pEvent) {
-    if ((pEvent->type() == QEvent::KeyPress || IsButtonPress(pEvent)) && IsMine(pWatched)) {
+    // While the user asks What's This, a click on the alert asks about it.
+    if ((pEvent->type() == QEvent::KeyPress || IsButtonPress(pEvent)) && IsMine(pWatched) &&
+        !QWhatsThis::inWhatsThisMode()) {
         hide();
         return true;
     }
