@@ -195,25 +195,58 @@ inline QStringList Unexplained(QWidget* pWindow) {
             }
             continue;
         }
-        const bool bControl = IsControl(p);
+        // Qt's menu bar opens its menus in What's This mode; their entries
+        // explain themselves (UnexplainedActions).
+        const bool bControl = IsControl(p) && !p->inherits("QMenuBar");
         const bool bShown = p->inherits("QLabel") || p->inherits("QGroupBox");
         if (!bControl && !bShown)
             continue;
         const auto [pAnswered, strText] = probe.Click(p, p->rect().center());
-        if (strText.isEmpty() || (bControl && (pAnswered != p || p->whatsThis().isEmpty())))
+        // A bar answers through the part under the pointer as well.
+        const bool bBar =
+            p->inherits("QToolBar") || p->inherits("QStatusBar") || p->inherits("QMenuBar");
+        const bool bByItself = pAnswered == p || (bBar && p->isAncestorOf(pAnswered));
+        if (qEnvironmentVariableIsSet("HELP_CHECKS_DEBUG"))
+            qDebug() << describe(p) << pAnswered << strText;
+        if (strText.isEmpty() || (bControl && (!bByItself || p->whatsThis().isEmpty())))
             missing << describe(p);
     }
     return missing;
 }
 
 // The entries of a window's menus and toolbar without a What's This text.
+// In What's This mode a click on a menu's title opens it, and a click on an
+// enabled entry explains the entry.
 inline QStringList UnexplainedActions(QWidget* pWindow) {
     QStringList missing;
     QList<QAction*> actions;
     if (auto* pBar = pWindow->findChild<QMenuBar*>()) {
-        for (QAction* pMenu : pBar->actions())
-            if (pMenu->menu())
-                actions << pMenu->menu()->actions();
+        for (QAction* pMenuAction : pBar->actions()) {
+            QMenu* pMenu = pMenuAction->menu();
+            if (!pMenu)
+                continue;
+            actions << pMenu->actions();
+            for (QAction* pEntry : pMenu->actions()) {
+                if (pEntry->isSeparator() || !pEntry->isEnabled())
+                    continue;
+                QWhatsThis::enterWhatsThisMode();
+                QTest::mouseClick(pWindow->windowHandle(), Qt::LeftButton, {},
+                                  pBar->mapTo(pWindow, pBar->actionGeometry(pMenuAction).center()));
+                bool bExplained = false;
+                if (QTest::qWaitFor([pMenu] { return pMenu->isVisible(); }, 1000)) {
+                    QTest::mouseClick(pMenu->windowHandle(), Qt::LeftButton, {},
+                                      pMenu->actionGeometry(pEntry).center());
+                    bExplained = !pMenu->isVisible() && QApplication::activePopupWidget() &&
+                                 !qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                }
+                QWhatsThis::hideText();
+                QWhatsThis::leaveWhatsThisMode();
+                pMenu->hide();
+                QCoreApplication::processEvents();
+                if (!bExplained)
+                    missing << pEntry->text() + " (no explanation shown)";
+            }
+        }
     }
     for (QToolBar* pTools : pWindow->findChildren<QToolBar*>())
         actions << pTools->actions();
