@@ -70,6 +70,7 @@ CMainFrame::CMainFrame(CSkifferApp* pApp)
       m_pApp(pApp) {
     setWindowIcon(SkifferIcon());
     setAttribute(Qt::WA_QuitOnClose);
+    InitHelpResources();
 
     QAction* pSend = AddCommand(ID_FILE_OPEN, "&Send...\tCtrl+S", "Select a file to Send\nSend",
                                 QKeySequence("Ctrl+S"));
@@ -271,7 +272,6 @@ void CMainFrame::ShowHelp(const QString& strTopic) {
     if (IsHeadless())
         return;
     if (!m_pHelp) {
-        InitHelpResources();
         m_pHelp = new CHelpWindow("Skiffer Help", ":/skiffer/help", "index.html");
         m_pHelp->setWindowIcon(windowIcon());
     }
