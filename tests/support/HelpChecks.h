@@ -92,6 +92,79 @@ inline void FollowLink(QTextBrowser* pBrowser, int nIndex) {
     QTest::keyClick(pBrowser, Qt::Key_Return);
 }
 
+// The links of a page, as shown in a help window over its folder, that do
+// not land where they point when followed; a link written but not shown
+// counts too.
+inline QStringList LinksMissingTheirTarget(const QString& strFolder, const QString& strPage) {
+    CHelpWindow window("Help", strFolder, "index.html");
+    window.ShowTopic(strPage);
+    const QUrl here("qrc" + strFolder + "/" + strPage);
+    const QStringList shown = ShownLinks(window.Browser()->document());
+    QStringList missing;
+    for (const QString& href : WrittenLinks(PageSource(strFolder, strPage)))
+        if (!shown.contains(href))
+            missing << href + " (not shown)";
+    for (int i = 0; i < shown.size(); ++i) {
+        window.ShowTopic(strPage);
+        FollowLink(window.Browser(), i);
+        if (window.Browser()->source() != here.resolved(QUrl(shown[i])))
+            missing << shown[i] + " (landed on " + window.Browser()->source().toString() + ")";
+    }
+    return missing;
+}
+
+// Whether Shift+F1 on a window starts What's This.
+inline bool ShiftF1AsksWhatsThis(QWidget* pWindow) {
+    pWindow->activateWindow();
+    if (!QTest::qWaitForWindowActive(pWindow) || QWhatsThis::inWhatsThisMode())
+        return false;
+    QTest::keyClick(pWindow, Qt::Key_F1, Qt::ShiftModifier);
+    const bool bAsked = QWhatsThis::inWhatsThisMode();
+    QWhatsThis::leaveWhatsThisMode();
+    return bAsked;
+}
+
+// The links of a page that lead nowhere: to no page of the folder, or to an
+// anchor the page lacks.
+inline QStringList BrokenLinks(const QString& strFolder, const QString& strPage) {
+    const QUrl here("qrc" + strFolder + "/" + strPage);
+    QStringList broken;
+    for (const QString& href : WrittenLinks(PageSource(strFolder, strPage))) {
+        const QUrl target = here.resolved(QUrl(href));
+        const QByteArray html = target.scheme() == "qrc" && target.adjusted(QUrl::RemoveFilename |
+                                                                            QUrl::RemoveFragment) ==
+                                                                QUrl("qrc" + strFolder + "/")
+                                    ? PageSource(strFolder, target.fileName())
+                                    : QByteArray();
+        if (html.isEmpty())
+            broken << href + " (no such page)";
+        else if (target.hasFragment() && !Anchors(html).contains(target.fragment()))
+            broken << href + " (no such anchor)";
+    }
+    return broken;
+}
+
+// The pages no chain of links from the contents reaches.
+inline QStringList UnreachablePages(const QString& strFolder, const QString& strContents) {
+    QStringList pending{strContents};
+    QSet<QString> reached{strContents};
+    while (!pending.isEmpty()) {
+        const QString page = pending.takeFirst();
+        for (const QString& href : WrittenLinks(PageSource(strFolder, page))) {
+            const QString target = QUrl(page).resolved(QUrl(href)).fileName();
+            if (!reached.contains(target)) {
+                reached << target;
+                pending << target;
+            }
+        }
+    }
+    QStringList unreachable;
+    for (const QString& page : Pages(strFolder))
+        if (!reached.contains(page))
+            unreachable << page;
+    return unreachable;
+}
+
 // Records every request to open an address outside the program.
 class ExternalOpenRecorder : public QObject {
     Q_OBJECT
@@ -206,8 +279,6 @@ inline QStringList Unexplained(QWidget* pWindow) {
         const bool bBar =
             p->inherits("QToolBar") || p->inherits("QStatusBar") || p->inherits("QMenuBar");
         const bool bByItself = pAnswered == p || (bBar && p->isAncestorOf(pAnswered));
-        if (qEnvironmentVariableIsSet("HELP_CHECKS_DEBUG"))
-            qDebug() << describe(p) << pAnswered << strText;
         if (strText.isEmpty() || (bControl && (!bByItself || p->whatsThis().isEmpty())))
             missing << describe(p);
     }

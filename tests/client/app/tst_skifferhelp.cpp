@@ -9,7 +9,6 @@
 #include "Modal.h"
 #include "OptionsSheet.h"
 
-#include <QQueue>
 #include <QTabWidget>
 #include <memory>
 
@@ -147,55 +146,14 @@ private slots:
     }
     void everyLinkLeadsToAPage() {
         QFETCH(QString, page);
-        const QByteArray html = PageSource(kFolder, page);
-        const QUrl here("qrc:/skiffer/help/" + page);
-        QStringList broken;
-        for (const QString& href : WrittenLinks(html)) {
-            const QUrl target = here.resolved(QUrl(href));
-            const QByteArray targetHtml =
-                target.scheme() == "qrc" && target.path().startsWith("/skiffer/help/")
-                    ? PageSource(kFolder, target.path().mid(14))
-                    : QByteArray();
-            if (targetHtml.isEmpty())
-                broken << href + " (no such page)";
-            else if (target.hasFragment() && !Anchors(targetHtml).contains(target.fragment()))
-                broken << href + " (no such anchor)";
-        }
+        const QStringList broken =
+            BrokenLinks(kFolder, page) + LinksMissingTheirTarget(kFolder, page);
         QVERIFY2(broken.isEmpty(), qPrintable(broken.join(", ")));
-
-        // Followed in the window, each lands where it points.
-        CHelpWindow window("Skiffer Help", kFolder, "index.html");
-        window.ShowTopic(page);
-        QVERIFY(!window.Browser()->documentTitle().isEmpty());
-        const QStringList shown = ShownLinks(window.Browser()->document());
-        const QStringList written = WrittenLinks(html);
-        QCOMPARE(QSet<QString>(shown.begin(), shown.end()),
-                 QSet<QString>(written.begin(), written.end()));
-        for (int i = 0; i < shown.size(); ++i) {
-            window.ShowTopic(page);
-            FollowLink(window.Browser(), i);
-            QCOMPARE(window.Browser()->source(), here.resolved(QUrl(shown[i])));
-        }
     }
 
     void everyPageIsReachableFromTheContents() {
-        ClientApp c;
-        QSet<QString> reached{"index.html"};
-        QQueue<QString> queue;
-        queue.enqueue("index.html");
-        while (!queue.isEmpty()) {
-            const QString page = queue.dequeue();
-            for (const QString& href : WrittenLinks(PageSource(kFolder, page))) {
-                const QString target =
-                    QUrl("qrc:/skiffer/help/" + page).resolved(QUrl(href)).fileName();
-                if (!reached.contains(target)) {
-                    reached << target;
-                    queue.enqueue(target);
-                }
-            }
-        }
-        const QStringList pages = Pages(kFolder);
-        QCOMPARE(QSet<QString>(pages.begin(), pages.end()) - reached, QSet<QString>());
+        ClientApp c; // registers the pages
+        QCOMPARE(UnreachablePages(kFolder, "index.html"), QStringList());
     }
 
     // Shift+F1, then a click on any control, explains that control.
@@ -234,47 +192,12 @@ private slots:
         QVERIFY(pWindow);
         pWindow->show();
         QVERIFY(QTest::qWaitForWindowExposed(pWindow));
-        const QStringList controls = Unexplained(pWindow);
+        const QStringList controls = Unexplained(pWindow) + UnexplainedActions(pWindow);
+        QVERIFY2(controls.isEmpty(), qPrintable(controls.join(", ")));
         // Asking about a control never works it.
         QVERIFY(pWindow->isVisible());
         QVERIFY(!c.Running());
-        QVERIFY2(controls.isEmpty(), qPrintable(controls.join(", ")));
-        const QStringList actions = UnexplainedActions(pWindow);
-        QVERIFY2(actions.isEmpty(), qPrintable(actions.join(", ")));
-    }
-
-    void shiftF1AsksWhatsThisInEveryWindow_data() {
-        QTest::addColumn<QString>("window");
-        for (const char* window : {"main window", "options sheet", "about", "block size error",
-                                   "multihomed host", "listening address"})
-            QTest::newRow(window) << window;
-    }
-    void shiftF1AsksWhatsThisInEveryWindow() {
-        QFETCH(QString, window);
-        ShownClient c;
-        std::unique_ptr<QWidget> pOwned;
-        QWidget* pWindow = c.Frame();
-        if (window == "options sheet")
-            pOwned = std::make_unique<COptionsSheet>(c.Frame());
-        else if (window == "about")
-            pOwned = std::make_unique<CAbout>();
-        else if (window == "block size error")
-            pOwned = std::make_unique<CBlockSizeDlg>();
-        else if (window == "multihomed host")
-            pOwned = std::make_unique<CMultihomedDlg>(QStringList{"127.0.0.1", "127.0.0.2"},
-                                                      AddressRole::Client);
-        else if (window == "listening address")
-            pOwned = std::make_unique<CListenAddressDlg>(AddressRole::Client);
-        if (pOwned)
-            pWindow = pOwned.get();
-        pWindow->show();
-        pWindow->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(pWindow));
-        QVERIFY(!QWhatsThis::inWhatsThisMode());
-        QTest::keyClick(pWindow, Qt::Key_F1, Qt::ShiftModifier);
-        const bool bAsked = QWhatsThis::inWhatsThisMode();
-        QWhatsThis::leaveWhatsThisMode();
-        QVERIFY(bAsked);
+        QVERIFY(ShiftF1AsksWhatsThis(pWindow));
     }
 };
 
