@@ -48,7 +48,8 @@ private slots:
         for (const char* href : {"http://example.invalid/page.html", "https://example.invalid/",
                                  "mailto:someone@example.invalid", "file:///etc/hostname",
                                  "ftp://example.invalid/file", "qrc:/elsewhere/page.html",
-                                 "../outside.html", "missing.html", "//example.invalid/page.html"})
+                                 "../outside.html", "missing.html", "//example.invalid/page.html",
+                                 "%2e%2e/outside.html"})
             QTest::newRow(href) << href;
     }
     void linksOutsideTheHelpAreNotFollowed() {
