@@ -45,11 +45,11 @@ class TestHelpWindow : public QObject {
 private slots:
     void linksOutsideTheHelpAreNotFollowed_data() {
         QTest::addColumn<QString>("href");
-        for (const char* href : {"http://example.invalid/page.html", "https://example.invalid/",
-                                 "mailto:someone@example.invalid", "file:///etc/hostname",
-                                 "ftp://example.invalid/file", "qrc:/elsewhere/page.html",
-                                 "../outside.html", "missing.html", "//example.invalid/page.html",
-                                 "%2e%2e/outside.html"})
+        for (const char* href :
+             {"http://example.invalid/page.html", "https://example.invalid/",
+              "mailto:someone@example.invalid", "file:///etc/hostname",
+              "ftp://example.invalid/file", "qrc:/elsewhere/page.html", "../outside.html",
+              "missing.html", "//example.invalid/page.html", "%2e%2e/outside.html"})
             QTest::newRow(href) << href;
     }
     void linksOutsideTheHelpAreNotFollowed() {
@@ -198,7 +198,8 @@ private slots:
                 unnamed << p->metaObject()->className();
         QVERIFY(!help.window.Browser()->accessibleName().isEmpty());
         QCOMPARE(unnamed, QStringList());
-        QVERIFY2(Unexplained(&help.window).isEmpty(), qPrintable(Unexplained(&help.window).join(", ")));
+        QVERIFY2(Unexplained(&help.window).isEmpty(),
+                 qPrintable(Unexplained(&help.window).join(", ")));
     }
 };
 
