@@ -1,6 +1,7 @@
 #include "MainFrame.h"
 
 #include "FrameCommands.h"
+#include "HelpWindow.h"
 #include "MessageBox.h"
 #include "Modal.h"
 #include "SkifferApp.h"
@@ -14,13 +15,22 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QStatusBar>
 #include <QTimer>
 #include <QUrl>
 #include <QWhatsThis>
 #include <ctime>
+
+// Outside any namespace: the registration names a function at file scope.
+static void InitHelpResources() {
+    // Resources of a static library are registered by hand.
+    static const bool bRegistered = [] {
+        Q_INIT_RESOURCE(skiffer_help);
+        return true;
+    }();
+    (void)bRegistered;
+}
 
 namespace {
 const char* const kWindowTitle = "Skiffer";
@@ -60,6 +70,7 @@ CMainFrame::CMainFrame(CSkifferApp* pApp)
       m_pApp(pApp) {
     setWindowIcon(SkifferIcon());
     setAttribute(Qt::WA_QuitOnClose);
+    InitHelpResources();
 
     QAction* pSend = AddCommand(ID_FILE_OPEN, "&Send...\tCtrl+S", "Select a file to Send\nSend",
                                 QKeySequence("Ctrl+S"));
@@ -77,8 +88,22 @@ CMainFrame::CMainFrame(CSkifferApp* pApp)
     AddCommand(ID_DEFAULT_HELP, "Help", "");
     addAction(pHelp);
     addAction(pContextHelp);
+    // What's This (Shift+F1, then a click).
+    pSend->setWhatsThis("Send... (Ctrl+S): choose a file; it is sent at once from where it lies, "
+                        "under its own name.");
+    pAbort->setWhatsThis("Stops the running transfer at once; the server is not told.");
+    pExit->setWhatsThis("Ends the program. A running transfer stops.");
+    pSetup->setWhatsThis("Opens File Locations & Options: the folders files are fetched into "
+                         "and sent from, overwriting and short names.");
+    pRename->setWhatsThis("Switches the transfer buttons between Send and Fetch and Put and Get. "
+                          "They work the same.");
+    pIndex->setWhatsThis("Opens the help window at its contents (F1).");
+    pUsing->setWhatsThis("Opens the help page on how to use help.");
+    pAbout->setWhatsThis("Shows the program's version and the maker's addresses.");
 
     menuBar()->setAccessibleName("Menu bar");
+    menuBar()->setWhatsThis("The menus: File to send a chosen file, abort or end, Options for "
+                            "the folders and button names, Help for this help.");
     QMenu* pFile = menuBar()->addMenu("&File");
     pFile->addAction(pSend);
     pFile->addSeparator();
@@ -104,11 +129,17 @@ CMainFrame::CMainFrame(CSkifferApp* pApp)
     statusBar()->setSizeGripEnabled(false);
     m_pMessage = new QLabel(kIdlePrompt);
     m_pMessage->setAccessibleName("Status");
+    const char* const pszStatusHelp = "The status line: what the transfer is doing, the "
+                                      "server's messages, or what the highlighted menu entry "
+                                      "does.";
+    statusBar()->setWhatsThis(pszStatusHelp);
+    m_pMessage->setWhatsThis(pszStatusHelp);
     m_pMessage->setMinimumWidth(1);
     statusBar()->addWidget(m_pMessage, 1);
     m_pClock = new QLabel;
     m_pClock->setObjectName("113");
     m_pClock->setAccessibleName("Time");
+    m_pClock->setWhatsThis("The local time.");
     m_pClock->setAlignment(Qt::AlignCenter);
     statusBar()->addPermanentWidget(m_pClock);
     m_pStatusPace = new QTimer(this);
@@ -153,6 +184,11 @@ CMainFrame::CMainFrame(CSkifferApp* pApp)
     for (QWidget* pChild : findChildren<QWidget*>())
         pChild->installEventFilter(this);
     UpdateCommandUI();
+}
+
+// The help window is a window of its own, not a child: it goes with the frame.
+CMainFrame::~CMainFrame() {
+    delete m_pHelp;
 }
 
 QAction* CMainFrame::AddCommand(int nId, const QString& text, const QString& prompt,
@@ -225,34 +261,21 @@ void CMainFrame::OnFileSend() {
 }
 
 void CMainFrame::OnHelpIndex() {
-    if (IsHeadless())
-        return;
-    CModalScope scope;
-    QMessageBox::information(
-        this, "Skiffer Client Help",
-        "Skiffer sends files to a TFTP server and fetches files from one.\n\n"
-        "Host: the server's address, written as four numbers (for example 192.168.1.1).\n"
-        "Port: the server's port, 69 unless the server says otherwise.\n"
-        "Timeout: seconds to wait for the server before the transfer is given up; "
-        "tick \"Send timeout to Server\" to ask the server to use it too.\n"
-        "Block Size: bytes per packet; 512 works with every server.\n"
-        "Local File and Remote File: the file's name here and on the server. "
-        "With Match Files ticked the remote name follows the local one.\n"
-        "Binary: move the bytes as they are; untick it for text files.\n\n"
-        "Send (or Put) sends the local file, Fetch (or Get) fetches the remote one, "
-        "Abort stops the transfer. A file dropped on the window, or chosen with "
-        "File, Send..., is sent at once.\n"
-        "Options, Setup sets the folders files are sent from and fetched into.");
+    ShowHelp("index.html");
 }
 
 void CMainFrame::OnHelpUsing() {
+    ShowHelp("using-help.html");
+}
+
+void CMainFrame::ShowHelp(const QString& strTopic) {
     if (IsHeadless())
         return;
-    CModalScope scope;
-    QMessageBox::information(this, "Using Help",
-                             "Choose Help, Index for a description of the window and its "
-                             "commands. While a menu entry is highlighted, the status bar "
-                             "at the bottom of the window says what it does.");
+    if (!m_pHelp) {
+        m_pHelp = new CHelpWindow("Skiffer Help", ":/skiffer/help", "index.html");
+        m_pHelp->setWindowIcon(windowIcon());
+    }
+    m_pHelp->ShowTopic(strTopic);
 }
 
 bool CMainFrame::DropFiles(QDropEvent* pEvent) {

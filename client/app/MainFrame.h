@@ -1,9 +1,11 @@
 #pragma once
 
 #include "FrameCommands.h"
+#include "HelpWindow.h"
 
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 #include <functional>
 
 class CSkifferApp;
@@ -33,6 +35,7 @@ public:
     static constexpr const char* kIdlePrompt = "Press F1 for Help";
 
     explicit CMainFrame(CSkifferApp* pApp);
+    ~CMainFrame() override;
 
     CSkifferView* View() const { return m_pView; }
     CSkifferDoc* Document() const { return m_pDoc; }
@@ -51,6 +54,10 @@ public:
     // Shrinks the frame around the form.
     void RecalcLayout();
     void UpdateClock();
+    // Opens the help window at a page ("messages.html#port"); with no screen
+    // nothing opens.
+    void ShowHelp(const QString& strTopic);
+    CHelpWindow* HelpWindow() const { return m_pHelp; }
 
     // Test seam for File, Send...: returns the chosen file, or empty.
     using FileChooser = std::function<QString(QWidget* pParent)>;
@@ -82,4 +89,5 @@ private:
     QString m_strPendingStatus;
     bool m_bStatusPending = false;
     int m_nOpenMenus = 0;
+    QPointer<CHelpWindow> m_pHelp;
 };

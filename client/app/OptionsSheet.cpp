@@ -1,6 +1,7 @@
 #include "OptionsSheet.h"
 
 #include "DialogUnits.h"
+#include "HelpWindow.h"
 #include "SkifferIcon.h"
 
 #include <QCheckBox>
@@ -21,19 +22,23 @@ QString DirectoryWithSeparator(const QString& strPath) {
 }
 
 CPathPage::CPathPage(int nDialogId, const QString& strCaption, const QString& strBox,
-                     const QString& strPathName)
+                     const QString& strPathName, const QString& strPathHelp,
+                     const QString& strBoxHelp)
     : m_strCaption(strCaption) {
     setObjectName(QString::number(nDialogId));
     const CDialogUnits du(font());
     auto* pGroup = new QGroupBox("File Path", this);
+    pGroup->setWhatsThis(strPathHelp);
     pGroup->setGeometry(du.Rect(7, 4, 186, 30));
     m_pPath = new QLineEdit(this);
     m_pPath->setObjectName("1005");
     m_pPath->setAccessibleName(strPathName);
+    m_pPath->setWhatsThis(strPathHelp);
     m_pPath->setGeometry(du.Rect(14, 15, 172, 12).adjusted(0, -1, 0, 2));
     m_pFlag = new QCheckBox(strBox, this);
     m_pFlag->setObjectName("1007");
     m_pFlag->setAccessibleName(strBox);
+    m_pFlag->setWhatsThis(strBoxHelp);
     m_pFlag->adjustSize();
     m_pFlag->move(du.X(14), du.Y(42));
     setMinimumSize(du.X(200), du.Y(60));
@@ -56,10 +61,21 @@ void CPathPage::SaveFields() {
 }
 
 CIncomingPage::CIncomingPage()
-    : CPathPage(111, "Inbound", "Overwrite exisiting files", "Inbound file path") {}
+    : CPathPage(111, "Inbound", "Overwrite exisiting files", "Inbound file path",
+                "The folder fetched files are put in. Empty means the folder the program was "
+                "started from.",
+                "When ticked, a fetch replaces a local file of the same name without asking.") {
+    setWhatsThis("Inbound: where fetched files go.");
+}
 
 COutgoingPage::COutgoingPage()
-    : CPathPage(112, "Outbound", "Truncate long filenames", "Outbound file path") {}
+    : CPathPage(112, "Outbound", "Truncate long filenames", "Outbound file path",
+                "The folder files are sent from when you press Send. Empty means the folder the "
+                "program was started from.",
+                "When ticked, remote names are cut to eight letters or digits, a dot and three "
+                "characters, for servers that only take short names.") {
+    setWhatsThis("Outbound: where sent files come from.");
+}
 
 // ---------------------------------------------------------------------------
 
@@ -72,11 +88,19 @@ COptionsSheet::COptionsSheet(QWidget* pParent) : QDialog(pParent) {
     m_pTabs->setAccessibleName("Pages");
     m_pTabs->addTab(m_pIncoming, m_pIncoming->Caption());
     m_pTabs->addTab(m_pOutgoing, m_pOutgoing->Caption());
+    m_pTabs->setTabWhatsThis(0, m_pIncoming->whatsThis());
+    m_pTabs->setTabWhatsThis(1, m_pOutgoing->whatsThis());
     m_pTabs->setCurrentIndex(0);
+    setWhatsThis("File Locations & Options: the folders files are fetched into and sent from.");
+    AddWhatsThisKey(this);
 
     auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     pButtons->button(QDialogButtonBox::Ok)->setObjectName("1");
     pButtons->button(QDialogButtonBox::Cancel)->setObjectName("2");
+    pButtons->button(QDialogButtonBox::Ok)->setWhatsThis("Takes over the changes and saves them.");
+    pButtons->button(QDialogButtonBox::Cancel)
+        ->setWhatsThis("Closes the sheet; changes are "
+                       "forgotten.");
     connect(pButtons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(pButtons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
@@ -110,7 +134,13 @@ CAbout::CAbout() : QDialog(nullptr) {
     m_pTabs->addTab(VersionPage(104, SkifferIcon(), "Skiffer TFTP Client", "Version 5.0",
                                 {"For details see Help, Index."}),
                     "Version");
+    m_pTabs->setTabWhatsThis(0, "The Company: the maker's addresses.");
+    m_pTabs->setTabWhatsThis(1, "Version: the program's name and version.");
+    m_pTabs->widget(0)->setWhatsThis(m_pTabs->tabWhatsThis(0));
+    m_pTabs->widget(1)->setWhatsThis(m_pTabs->tabWhatsThis(1));
     m_pTabs->setCurrentIndex(1);
+    setWhatsThis("About Skiffer Client: the version and the maker's addresses. Enter closes it.");
+    AddWhatsThisKey(this);
 
     // No buttons: Enter (OK) or the close box ends the sheet.
     auto* pLayout = new QVBoxLayout(this);

@@ -14,7 +14,7 @@ class CPathPage : public QWidget {
     Q_OBJECT
 public:
     CPathPage(int nDialogId, const QString& strCaption, const QString& strBox,
-              const QString& strPathName);
+              const QString& strPathName, const QString& strPathHelp, const QString& strBoxHelp);
 
     QString Caption() const { return m_strCaption; }
     // Controls into fields: check box first, path second.

@@ -2,6 +2,7 @@
 
 #include "AsyncSocket.h"
 #include "DialogUnits.h"
+#include "HelpWindow.h"
 #include "MessageBox.h"
 #include "ModalDialog.h"
 #include "SkifferApp.h"
@@ -59,8 +60,12 @@ CBlockSizeDlg::CBlockSizeDlg(QWidget* pParent) : QDialog(pParent) {
     auto* pText = new QLabel(kText);
     pText->setWordWrap(true);
     pText->setAccessibleName("Block size error");
+    setWhatsThis("The Block Size box held a size outside 64 to 65420; this transfer uses 512.");
+    AddWhatsThisKey(this);
     auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok);
     pButtons->button(QDialogButtonBox::Ok)->setObjectName("1");
+    pButtons->button(QDialogButtonBox::Ok)
+        ->setWhatsThis("Closes this message; the transfer goes ahead with 512-byte blocks.");
     connect(pButtons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     auto* pLayout = new QVBoxLayout(this);
     pLayout->addWidget(pText);
@@ -76,16 +81,19 @@ CSkifferView::CSkifferView() {
     setObjectName("101");
     const CDialogUnits du(font());
 
-    AddLabel("Host", du.Rect(5, 7, 40, 8));
+    setWhatsThis("The form for one transfer: the server, the file's names and how it moves.");
+    QLabel* pLabels[] = {
+        AddLabel("Host", du.Rect(5, 7, 40, 8)),
+        AddLabel("Port", du.Rect(126, 7, 18, 8)),
+        AddLabel("Timeout", du.Rect(5, 23, 40, 8)),
+        AddLabel("Local File", du.Rect(5, 41, 42, 8)),
+        AddLabel("Remote File", du.Rect(5, 57, 42, 8)),
+    };
     m_pHost = AddEdit(1000, "Host", du.Rect(48, 5, 72, 12));
-    AddLabel("Port", du.Rect(126, 7, 18, 8));
     m_pPort = AddEdit(1001, "Port", du.Rect(146, 5, 36, 12));
-    AddLabel("Timeout", du.Rect(5, 23, 40, 8));
     m_pTimeout = AddEdit(1003, "Timeout", du.Rect(48, 21, 30, 12));
     m_pSendTimeout = AddBox(1035, "Send timeout to Server", du.Rect(86, 22, 96, 10));
-    AddLabel("Local File", du.Rect(5, 41, 42, 8));
     m_pLocal = AddEdit(1002, "Local File", du.Rect(48, 39, 134, 12));
-    AddLabel("Remote File", du.Rect(5, 57, 42, 8));
     m_pRemote = AddEdit(1007, "Remote File", du.Rect(48, 55, 134, 12));
     m_pMatch = AddBox(1008, "Match Files", du.Rect(48, 72, 52, 10));
     m_pBinary = AddBox(1006, "Binary", du.Rect(104, 72, 40, 10));
@@ -122,6 +130,38 @@ CSkifferView::CSkifferView() {
     m_pPicture->move(room.center() - m_pPicture->rect().center());
 
     setFixedSize(du.X(kFormWidth), du.Y(kFormHeight));
+
+    m_pHost->setWhatsThis("Host: the server's address, four numbers separated by dots such as "
+                          "192.168.1.10. Names are not looked up.");
+    m_pPort->setWhatsThis("Port: the server's UDP port, 69 unless the server uses another.");
+    m_pTimeout->setWhatsThis("Timeout: the seconds to wait for the server. With no answer for "
+                             "that long the transfer is given up (\"Timed out\").");
+    m_pSendTimeout->setWhatsThis("When ticked, the server is asked to use the same time-out "
+                                 "before it sends a packet again.");
+    m_pLocal->setWhatsThis("Local File: the file's name here, in the Outbound folder when "
+                           "sending and the Inbound folder when fetching (Options, Setup).");
+    m_pRemote->setWhatsThis("Remote File: the file's name on the server.");
+    m_pMatch->setWhatsThis("While ticked, Remote File follows what you type in Local File. "
+                           "Typing in Remote File unticks it.");
+    m_pBinary->setWhatsThis("Ticked: the file moves byte for byte. Not ticked: text mode, in "
+                            "which line ends are converted; for plain text only.");
+    m_pSend->setWhatsThis("Sends the local file to the server under the remote name. Options, "
+                          "Rename Buttons calls it Put.");
+    m_pGet->setWhatsThis("Fetches the remote file from the server into the local file. Options, "
+                         "Rename Buttons calls it Get.");
+    const char* const pszBlockHelp =
+        "Block Size: the bytes in each packet, 64 to 65420. 512 works with every server; the box "
+        "shows the size the server agreed to.";
+    pGroup->setWhatsThis(pszBlockHelp);
+    m_pBlockSize->setWhatsThis(pszBlockHelp);
+    m_pAbort->setWhatsThis("Stops the running transfer at once; the server is not told.");
+    m_progress->setWhatsThis("How much of the file has moved. When fetching, the bar moves only "
+                             "if the server tells the file's size.");
+    m_pPicture->setWhatsThis("The skiff. It does nothing; drop a file anywhere on the window to "
+                             "send it.");
+    const QLineEdit* pLabelled[] = {m_pHost, m_pPort, m_pTimeout, m_pLocal, m_pRemote};
+    for (int i = 0; i < 5; ++i)
+        pLabels[i]->setWhatsThis(pLabelled[i]->whatsThis());
 
     connect(m_pLocal, &QLineEdit::textEdited, this, &CSkifferView::OnLocalChanged);
     connect(m_pRemote, &QLineEdit::textEdited, this, &CSkifferView::OnRemoteChanged);

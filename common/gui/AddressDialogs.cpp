@@ -1,5 +1,6 @@
 #include "AddressDialogs.h"
 
+#include "HelpWindow.h"
 #include "ModalDialog.h"
 #include "WindowCaption.h"
 
@@ -45,14 +46,25 @@ CMultihomedDlg::CMultihomedDlg(const QStringList& addresses, AddressRole role, Q
     m_pList->clearSelection();
     m_pList->setItemDelegate(new CNoFocusWithoutSelection(m_pList));
     m_pList->setAccessibleName(windowTitle());
+    m_pList->setWhatsThis(role == AddressRole::Server
+                              ? "This machine's addresses. Click the one the clients will send "
+                                "to; 127.0.0.1 only serves programs on this machine."
+                              : "This machine's addresses. Click the one on the server's "
+                                "network; 127.0.0.1 only for a server on this machine.");
+    setWhatsThis(m_pList->whatsThis());
+    AddWhatsThisKey(this);
     pLayout->addWidget(m_pList);
     if (role == AddressRole::Server) {
         m_pDontAsk = new QCheckBox("Do not show this box again");
         m_pDontAsk->setObjectName("1035");
+        m_pDontAsk->setWhatsThis("Tick to use the same choice at every start without asking. "
+                                 "System, Setup, Options can make the server ask again.");
         pLayout->addWidget(m_pDontAsk);
     }
     auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok);
     pButtons->button(QDialogButtonBox::Ok)->setObjectName("1");
+    pButtons->button(QDialogButtonBox::Ok)
+        ->setWhatsThis("Uses the address chosen; with none chosen, the first in the list.");
     connect(pButtons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     pLayout->addWidget(pButtons);
     // The caption is the dialog's only instruction: it must show in full.
@@ -81,6 +93,11 @@ CListenAddressDlg::CListenAddressDlg(AddressRole role, QWidget* pParent) : QDial
     m_pEdit = new QLineEdit;
     m_pEdit->setObjectName("1006");
     m_pEdit->setAccessibleName(pLabel->text());
+    m_pEdit->setWhatsThis("One of this machine's own addresses, as four numbers separated by "
+                          "dots, such as 192.168.0.20.");
+    pLabel->setWhatsThis(m_pEdit->whatsThis());
+    setWhatsThis("This machine's addresses could not be found: type the one to use.");
+    AddWhatsThisKey(this);
     pLabel->setBuddy(m_pEdit);
     pRow->addWidget(m_pEdit);
     pLayout->addLayout(pRow);
@@ -98,6 +115,11 @@ CListenAddressDlg::CListenAddressDlg(AddressRole role, QWidget* pParent) : QDial
     auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     pButtons->button(QDialogButtonBox::Ok)->setObjectName("1");
     pButtons->button(QDialogButtonBox::Cancel)->setObjectName("2");
+    pButtons->button(QDialogButtonBox::Ok)->setWhatsThis("Uses the address typed.");
+    pButtons->button(QDialogButtonBox::Cancel)
+        ->setWhatsThis(role == AddressRole::Server
+                           ? "Gives up: the server cannot start without an address."
+                           : "Gives up: the transfer cannot go ahead without an address.");
     connect(pButtons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(pButtons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     pLayout->addWidget(pButtons);

@@ -1,5 +1,6 @@
 #include "BusyDialogs.h"
 
+#include "HelpWindow.h"
 #include "WharfApp.h"
 
 #include <QGuiApplication>
@@ -9,9 +10,13 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-CBusyDlgBase::CBusyDlgBase(const QStringList& texts)
+CBusyDlgBase::CBusyDlgBase(const QStringList& texts, const QString& strDropHelp,
+                           const QString& strKeepHelp)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setWindowTitle("Executive decision time ...");
+    setWhatsThis("Clients are being served: drop them now, or let them finish. Waiting does no "
+                 "harm; the transfers go on meanwhile.");
+    AddWhatsThisKey(this);
     // Closing the frame ends the program even while this dialog waits.
     setAttribute(Qt::WA_QuitOnClose, false);
     auto* pLayout = new QVBoxLayout(this);
@@ -24,8 +29,10 @@ CBusyDlgBase::CBusyDlgBase(const QStringList& texts)
     auto* pDrop = new QPushButton("Drop Clients");
     pDrop->setObjectName("1");
     pDrop->setDefault(true);
+    pDrop->setWhatsThis(strDropHelp);
     auto* pKeep = new QPushButton("Keep Clients");
     pKeep->setObjectName("2");
+    pKeep->setWhatsThis(strKeepHelp);
     connect(pDrop, &QPushButton::clicked, this, &CBusyDlgBase::accept);
     connect(pKeep, &QPushButton::clicked, this, &CBusyDlgBase::reject);
     pButtons->addStretch();
@@ -52,7 +59,11 @@ CPortChangeDlg::CPortChangeDlg()
                     "Pressing the 'Keep Clients' button will mean the new port will only take "
                     "effect after the server is re-started",
                     "If you wait and do nothing with this dialog box then as soon as all clients "
-                    "are finished then the listening port will change automatically"}) {
+                    "are finished then the listening port will change automatically"},
+                   "Drop Clients (Enter): ends every running transfer now, without telling the "
+                   "clients, and moves the server to the new port.",
+                   "Keep Clients (Escape): the transfers finish; the server stays on the old "
+                   "port until the program is started again.") {
     setObjectName("133");
 }
 
@@ -60,7 +71,11 @@ CStopServingDlg::CStopServingDlg()
     : CBusyDlgBase({"The server is currently busy, if you press the 'Drop Clients' button now all "
                     "existing connections will be dropped and the server will no longer serve",
                     "Pressing the 'Keep Clients' button will simply prevent the server from "
-                    "serving new clients"}) {
+                    "serving new clients"},
+                   "Drop Clients (Enter): ends every running transfer now, without telling the "
+                   "clients; new clients are refused.",
+                   "Keep Clients (Escape): the running transfers finish; new clients are "
+                   "refused.") {
     setObjectName("134");
 }
 

@@ -10,7 +10,8 @@
 class CBusyDlgBase : public QDialog {
     Q_OBJECT
 public:
-    CBusyDlgBase(const QStringList& texts);
+    // The texts, then what the two buttons do in this case.
+    CBusyDlgBase(const QStringList& texts, const QString& strDropHelp, const QString& strKeepHelp);
     void accept() override; // "Drop Clients"
     void reject() override; // "Keep Clients"
 };

@@ -66,6 +66,7 @@ QIcon ToolIcon(ToolImage image) {
 void InitWharfkeepResources() {
     static const bool bDone = [] {
         Q_INIT_RESOURCE(wharfkeep);
+        Q_INIT_RESOURCE(wharfkeep_help);
         return true;
     }();
     (void)bDone;

@@ -1,6 +1,7 @@
 #include "MainFrame.h"
 
 #include "FrameCommands.h"
+#include "HelpWindow.h"
 #include "Icons.h"
 #include "MessageBox.h"
 #include "NotifyDialogs.h"
@@ -12,7 +13,6 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -53,12 +53,32 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
                                 QKeySequence("Ctrl+O"));
     addAction(pOpen); // accelerator only, as in the menu-less commands of the frame
 
+    // What's This (Shift+F1, or the toolbar's help button, then a click).
+    pStop->setWhatsThis("Stop Serving (Ctrl+S): new clients are answered \"Service not "
+                        "available\". If clients are being served, you choose whether to drop "
+                        "them now or let them finish.");
+    pStart->setWhatsThis("Start Serving (Ctrl+G): the server takes new clients again after "
+                         "Stop Serving.");
+    pExit->setWhatsThis("Ends the program. Running transfers stop; the settings are saved.");
+    pSetup->setWhatsThis("Setup (Ctrl+U): opens Server Options, with the folders, the file "
+                         "sent to everyone, the allow and deny lists, the port and the time-out.");
+    pToolbar->setWhatsThis("Shows or hides the toolbar.");
+    pStatus->setWhatsThis("Shows or hides the status bar at the bottom of the window.");
+    pProgress->setWhatsThis("Progress View (Ctrl+V): switches the rows between progress bars "
+                            "and byte counts with percentages. The choice is kept.");
+    pHelpTopics->setWhatsThis("Help Topics (F1): opens the help window at its contents.");
+    pAbout->setWhatsThis("About (Ctrl+A): shows the program's version and the maker's address.");
+    pContextHelp->setWhatsThis("What's This (Shift+F1): click this, then any button, field or "
+                               "row, to read what it is for.");
+
     pStop->setIcon(ToolIcon(ToolImage::StopServing));
     pStart->setIcon(ToolIcon(ToolImage::StartServing));
     pAbout->setIcon(ToolIcon(ToolImage::About));
     pContextHelp->setIcon(ToolIcon(ToolImage::ContextHelp));
 
     menuBar()->setAccessibleName("Menu bar");
+    menuBar()->setWhatsThis("The menus: File stops and starts serving, System holds the "
+                            "settings, View what the window shows, and Help this help.");
     QMenu* pFile = menuBar()->addMenu("&File");
     pFile->addAction(pStop);
     pFile->addAction(pStart);
@@ -83,6 +103,8 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
     m_pToolBar->setObjectName("59392");
     m_pToolBar->setAccessibleName("Toolbar");
     m_pToolBar->setIconSize(QSize(16, 16));
+    m_pToolBar->setWhatsThis("The toolbar: About, What's This, Switch Off (stop serving) and "
+                             "Switch On (start serving).");
     m_pToolBar->addAction(pAbout);
     m_pToolBar->addAction(pContextHelp);
     m_pToolBar->addSeparator();
@@ -95,6 +117,10 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
     statusBar()->setObjectName("59393");
     statusBar()->setAccessibleName("Status bar");
     m_pIdlePrompt->setAccessibleName("Status");
+    const char* const pszStatusHelp = "The status bar: it says what the highlighted menu entry "
+                                      "or toolbar button does.";
+    statusBar()->setWhatsThis(pszStatusHelp);
+    m_pIdlePrompt->setWhatsThis(pszStatusHelp);
     statusBar()->setSizeGripEnabled(false);
     statusBar()->addWidget(m_pIdlePrompt, 1);
 
@@ -128,6 +154,11 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
     CStartupSplash::ShowSplash(this);
 }
 
+// The help window is a window of its own, not a child: it goes with the frame.
+CMainFrame::~CMainFrame() {
+    delete m_pHelp;
+}
+
 QAction* CMainFrame::AddCommand(int nId, const QString& text, const QString& prompt,
                                 const QKeySequence& key) {
     QAction* pAction = MakeCommand(this, nId, text, prompt, key);
@@ -150,17 +181,18 @@ void CMainFrame::RecalcLayout() {
 }
 
 void CMainFrame::OnHelp() {
+    ShowHelp("index.html");
+}
+
+void CMainFrame::ShowHelp(const QString& strTopic) {
     if (IsHeadless())
         return;
-    QMessageBox::information(
-        this, "Wharfkeep Help",
-        "Wharfkeep serves files over TFTP.\n\n"
-        "Each row shows one client: its address, whether the file is sent to it (Tx) or "
-        "received from it (Rx), the file, its progress and whether it moves in binary "
-        "(octet) mode.\n\n"
-        "File, Stop Serving refuses new clients; Start Serving admits them again.\n"
-        "System, Setup sets the folders, the port, the time-out and the address lists.\n"
-        "View, Progress View switches between bars and byte counts.");
+    if (!m_pHelp) {
+        InitWharfkeepResources();
+        m_pHelp = new CHelpWindow("Wharfkeep Help", ":/wharfkeep/help", "index.html");
+        m_pHelp->setWindowIcon(windowIcon());
+    }
+    m_pHelp->ShowTopic(strTopic);
 }
 
 void CMainFrame::OnContextHelp() {

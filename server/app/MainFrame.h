@@ -1,9 +1,11 @@
 #pragma once
 
 #include "FrameCommands.h"
+#include "HelpWindow.h"
 
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 
 class CWharfApp;
 class CWharfView;
@@ -29,6 +31,7 @@ class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
     explicit CMainFrame(CWharfApp* pApp);
+    ~CMainFrame() override;
 
     CWharfView* View() const { return m_pView; }
     QAction* Action(int nCommandId) const { return m_actions.value(nCommandId); }
@@ -41,6 +44,10 @@ public:
     void UpdateCommandUI();
     // Shrinks the frame around the form.
     void RecalcLayout();
+    // Opens the help window at a page ("options.html#port"); with no screen
+    // nothing opens.
+    void ShowHelp(const QString& strTopic);
+    CHelpWindow* HelpWindow() const { return m_pHelp; }
 
 private:
     QAction* AddCommand(int nId, const QString& text, const QString& prompt,
@@ -54,4 +61,5 @@ private:
     QToolBar* m_pToolBar = nullptr;
     QLabel* m_pIdlePrompt = nullptr;
     QMap<int, QAction*> m_actions;
+    QPointer<CHelpWindow> m_pHelp;
 };

@@ -1,6 +1,7 @@
 #include "NotifyDialogs.h"
 
 #include "DialogUnits.h"
+#include "HelpWindow.h"
 #include "Icons.h"
 #include "WindowCaption.h"
 
@@ -16,6 +17,7 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWhatsThis>
 #include <QWindow>
 
 namespace {
@@ -55,6 +57,8 @@ CClientAlert::CClientAlert()
     m_pEdit = new QTextEdit(this);
     m_pEdit->setObjectName("1006");
     m_pEdit->setAccessibleName("New Client being Served");
+    m_pEdit->setWhatsThis("The address of the client that has just arrived while the main "
+                          "window is minimised.");
     m_pEdit->setGeometry(du.Rect(4, 4, 184, 16).adjusted(0, 0, nExtra, 0));
     m_pEdit->setReadOnly(true);
     m_pEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -65,10 +69,16 @@ CClientAlert::CClientAlert()
     auto* pOk = new QPushButton("OK", this);
     pOk->setObjectName("1");
     pOk->setGeometry(du.Rect(8, 24, 176, 14).adjusted(0, 0, nExtra, 0));
+    pOk->setWhatsThis("Hides this window; it comes back for the next client. Any key or click "
+                      "on the window does the same.");
 
     m_pAnimation = new QLabel(this);
     m_pAnimation->setObjectName("1037");
     m_pAnimation->setAccessibleName("Animation");
+    m_pAnimation->setWhatsThis("Catches your eye: a client is being served while the main "
+                               "window is minimised.");
+    setWhatsThis("New Client being Served: a client arrived while the main window was "
+                 "minimised. Turn it off in System, Setup, Options.");
     m_pAnimation->setGeometry(du.Rect(11, 44, 172, 24).adjusted(0, 0, nExtra, 0));
     m_pAnimation->setAlignment(Qt::AlignCenter);
     auto* pMovie = new QMovie(s_strAnimation, QByteArray(), this);
@@ -105,7 +115,9 @@ bool CClientAlert::IsMine(QObject* pObject) const {
 }
 
 bool CClientAlert::eventFilter(QObject* pWatched, QEvent* pEvent) {
-    if ((pEvent->type() == QEvent::KeyPress || IsButtonPress(pEvent)) && IsMine(pWatched)) {
+    // While the user asks What's This, a click on the alert asks about it.
+    if ((pEvent->type() == QEvent::KeyPress || IsButtonPress(pEvent)) && IsMine(pWatched) &&
+        !QWhatsThis::inWhatsThisMode()) {
         hide();
         return true;
     }
@@ -127,15 +139,23 @@ CAbout::CAbout() : QDialog(nullptr) {
                                 "Harnwick\n\n"
                                 "Questions and reports: support@harnwick.example");
     pContact->setObjectName("contact");
+    pContact->setWhatsThis("Where to send questions and reports about Wharfkeep.");
 
     m_pTabs = new QTabWidget;
     m_pTabs->addTab(AboutPage(109, {pContact}), "About Harnwick");
     m_pTabs->addTab(VersionPage(104, WharfkeepIcon(), "Wharfkeep", "Version 6.5"), "Version");
+    m_pTabs->setTabWhatsThis(0, "About Harnwick: the maker's address.");
+    m_pTabs->setTabWhatsThis(1, "Version: the program's name and version.");
+    m_pTabs->widget(0)->setWhatsThis(m_pTabs->tabWhatsThis(0));
+    m_pTabs->widget(1)->setWhatsThis(m_pTabs->tabWhatsThis(1));
     m_pTabs->setCurrentIndex(1);
+    setWhatsThis("About Wharfkeep: the program's version and the maker's address.");
+    AddWhatsThisKey(this);
 
     auto* pOk = new QPushButton("OK");
     pOk->setObjectName("1");
     pOk->setDefault(true);
+    pOk->setWhatsThis("Closes this window.");
     connect(pOk, &QPushButton::clicked, this, &QDialog::accept);
     auto* pButtons = new QHBoxLayout;
     pButtons->addStretch();

@@ -12,7 +12,8 @@ class QTextEdit;
 
 // "New Client being Served": tells a user whose main window is minimised
 // that a client has arrived. Modeless and topmost; any key or mouse press on
-// it only hides it, so that the next client can show the same window again.
+// it only hides it (except in What's This mode), so that the next client can
+// show the same window again.
 class CClientAlert : public QDialog {
     Q_OBJECT
 public:

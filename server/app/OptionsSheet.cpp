@@ -1,6 +1,7 @@
 #include "OptionsSheet.h"
 
 #include "DialogUnits.h"
+#include "HelpWindow.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -81,19 +82,40 @@ QCheckBox* CPropertyPage::AddBox(const CDialogUnits& du, int nId, const QString&
 }
 
 void CPropertyPage::AddGroup(const CDialogUnits& du, const QString& title, int x, int y, int w,
-                             int h) {
+                             int h, const QString& strWhatsThis) {
     auto* pGroup = new QGroupBox(title, this);
+    pGroup->setWhatsThis(strWhatsThis);
     pGroup->setGeometry(du.Rect(x, y, w, h).adjusted(0, -du.Y(3), 0, du.Y(3)));
     pGroup->lower();
 }
 
 // ---------------------------------------------------------------------------
 
+namespace {
+const char* const kInboundHelp = "Inbound file path: the folder where files sent by clients "
+                                 "are stored. Empty means the folder the program was started "
+                                 "from.";
+const char* const kOutboundHelp = "Outbound file path: the folder clients fetch files from; "
+                                  "they can reach only files inside it. Empty means the folder "
+                                  "the program was started from.";
+const char* const kPortHelp = "Use Port: the UDP port the server listens on; 69 is TFTP's usual "
+                              "port. The server moves to a new port at OK or Apply.";
+const char* const kTimeoutHelp = "Timeout: the seconds a client may stay silent before the "
+                                 "server sends its last packet again, 30 to 7200. After five "
+                                 "tries the client is given up.";
+} // namespace
+
 CInboundPage::CInboundPage() : CPropertyPage(103, "Inbound") {
     const CDialogUnits du(font());
-    AddGroup(du, "Inbound file path", 5, 5, 170, 25);
+    AddGroup(du, "Inbound file path", 5, 5, 170, 25, kInboundHelp);
     m_pPath = AddEdit(du, 1000, 10, 15, 160, 12);
     m_pPath->setAccessibleName("Inbound file path");
+    m_pPath->setWhatsThis(kInboundHelp);
+    setWhatsThis(Summary());
+}
+
+QString CInboundPage::Summary() const {
+    return "Inbound: where the files that clients send are stored.";
 }
 
 void CInboundPage::LoadFields(const CWharfCore& core) {
@@ -112,12 +134,22 @@ void CInboundPage::OnConfirm(CWharfCore& core) {
 
 COutboundPage::COutboundPage() : CPropertyPage(105, "Outbound") {
     const CDialogUnits du(font());
-    AddGroup(du, "Outbound file path", 5, 5, 170, 25);
+    AddGroup(du, "Outbound file path", 5, 5, 170, 25, kOutboundHelp);
     m_pPath = AddEdit(du, 1002, 10, 15, 160, 12);
     m_pForce = AddBox(du, 1004, "Only Send This File", 5, 35);
     m_pForceFile = AddEdit(du, 1003, 5, 50, 160, 12);
     m_pPath->setAccessibleName("Outbound file path");
     m_pForceFile->setAccessibleName("Only Send This File");
+    m_pPath->setWhatsThis(kOutboundHelp);
+    m_pForce->setWhatsThis("Only Send This File: when ticked, every client that fetches a file "
+                           "gets the file named below, whatever name it asks for.");
+    m_pForceFile->setWhatsThis("The file sent to every client while Only Send This File is "
+                               "ticked: its name as it lies in the outbound folder.");
+    setWhatsThis(Summary());
+}
+
+QString COutboundPage::Summary() const {
+    return "Outbound: the folder clients fetch files from, and a file to send to everyone.";
 }
 
 void COutboundPage::LoadFields(const CWharfCore& core) {
@@ -142,14 +174,19 @@ void COutboundPage::OnConfirm(CWharfCore& core) {
 
 // ---------------------------------------------------------------------------
 
-CListPage::CListPage(int nDialogId, const QString& strCaption, const QString& strBox)
+CListPage::CListPage(int nDialogId, const QString& strCaption, const QString& strBox,
+                     const QString& strBoxHelp)
     : CPropertyPage(nDialogId, strCaption) {
     const CDialogUnits du(font());
     m_pFlag = AddBox(du, 1005, strBox, 5, 5);
+    m_pFlag->setWhatsThis(strBoxHelp);
     // Entries 1 and 2 on the first line, left and right, and so on.
     for (int i = 0; i < kListEntries; ++i) {
         m_pEntry[i] = AddEdit(du, 1006 + i, i % 2 == 0 ? 5 : 95, 20 + 15 * (i / 2), 85, 12);
         m_pEntry[i]->setAccessibleName(QString("%1 %2").arg(strCaption).arg(i + 1));
+        m_pEntry[i]->setWhatsThis("An address pattern: four fields separated by dots, each a "
+                                  "number or * for any value, such as 192.168.0.*. An empty "
+                                  "field matches nobody.");
     }
 }
 
@@ -168,7 +205,16 @@ void CListPage::ConfirmInto(int& bFlag, QString (&entries)[kListEntries]) {
     }
 }
 
-CAllow::CAllow() : CListPage(106, "Allow", "Only allow these connections") {}
+CAllow::CAllow()
+    : CListPage(106, "Allow", "Only allow these connections",
+                "Only allow these connections: when ticked, only clients whose address matches "
+                "a pattern below are served; others are told \"Service not available\".") {
+    setWhatsThis(Summary());
+}
+
+QString CAllow::Summary() const {
+    return "Allow: the only client addresses to serve, when the box is ticked.";
+}
 
 void CAllow::LoadFields(const CWharfCore& core) {
     m_bFlag = core.m_bAllow;
@@ -180,7 +226,16 @@ void CAllow::OnConfirm(CWharfCore& core) {
     ConfirmInto(core.m_bAllow, core.m_strAllow);
 }
 
-CDeny::CDeny() : CListPage(107, "Deny", "Do not allow these connections") {}
+CDeny::CDeny()
+    : CListPage(107, "Deny", "Do not allow these connections",
+                "Do not allow these connections: when ticked, clients whose address matches a "
+                "pattern below are refused with \"Service not available\".") {
+    setWhatsThis(Summary());
+}
+
+QString CDeny::Summary() const {
+    return "Deny: client addresses to refuse, when the box is ticked.";
+}
 
 void CDeny::LoadFields(const CWharfCore& core) {
     m_bFlag = core.m_bDeny;
@@ -196,21 +251,39 @@ void CDeny::OnConfirm(CWharfCore& core) {
 
 COther::COther() : CPropertyPage(108, "Options") {
     const CDialogUnits du(font());
-    AddGroup(du, "Use Port ", 5, 5, 45, 25);
+    AddGroup(du, "Use Port ", 5, 5, 45, 25, kPortHelp);
     m_pPort = AddEdit(du, 1006, 15, 15, 25, 12);
     m_pPort->setValidator(
         new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), m_pPort));
     m_pPort->setAccessibleName("Use Port");
-    AddGroup(du, "Timeout", 65, 5, 45, 25);
+    m_pPort->setWhatsThis(kPortHelp);
+    AddGroup(du, "Timeout", 65, 5, 45, 25, kTimeoutHelp);
     m_pTimeout = AddEdit(du, 1007, 75, 15, 25, 12);
     m_pTimeout->setValidator(
         new QRegularExpressionValidator(QRegularExpression("[0-9]*"), m_pTimeout));
     m_pTimeout->setAccessibleName("Timeout");
+    m_pTimeout->setWhatsThis(kTimeoutHelp);
     const char* const texts[4] = {"Do not show multihomed request box",
                                   "Show alert box when minimised", "Allow tSize option request",
                                   "Allow timeout option request"};
-    for (int i = 0; i < 4; ++i)
+    const char* const help[4] = {
+        "Ticked: the address listened on now is used at every start without asking. Not "
+        "ticked: the server asks at the next start. Only on a machine with several addresses.",
+        "When ticked, a small window tells you when a new client arrives while the main "
+        "window is minimised.",
+        "When ticked, a client that asks for the size of a file before fetching it is told, so "
+        "that it can show its progress.",
+        "When ticked, the server confirms a client's request for a time-out of its own, from 1 "
+        "to 255 seconds."};
+    for (int i = 0; i < 4; ++i) {
         m_pBox[i] = AddBox(du, 1035 + i, texts[i], 4, 40 + 12 * i);
+        m_pBox[i]->setWhatsThis(help[i]);
+    }
+    setWhatsThis(Summary());
+}
+
+QString COther::Summary() const {
+    return "Options: the port, the time-out and how the server deals with clients.";
 }
 
 void COther::LoadFields(const CWharfCore& core) {
@@ -273,20 +346,26 @@ COptions::COptions(CWharfCore& core, QWidget* pParent) : QDialog(pParent), m_cor
     m_pTabs = new QTabWidget;
     for (CPropertyPage* pPage : std::initializer_list<CPropertyPage*>{
              &m_inbound, &m_outbound, &m_allow, &m_deny, &m_other}) {
-        m_pTabs->addTab(pPage, pPage->Caption());
+        m_pTabs->setTabWhatsThis(m_pTabs->addTab(pPage, pPage->Caption()), pPage->Summary());
         connect(pPage, &CPropertyPage::ModifiedChanged, this, &COptions::UpdateApply);
     }
     m_pTabs->setCurrentIndex(0);
+    setWhatsThis("Server Options: the server's settings on five pages.");
+    AddWhatsThisKey(this);
 
     auto* pOk = new QPushButton("OK");
     pOk->setObjectName("1");
     pOk->setDefault(true);
+    pOk->setWhatsThis("Takes over the changes on every page you opened, and closes the sheet.");
     auto* pCancel = new QPushButton("Cancel");
     pCancel->setObjectName("2");
+    pCancel->setWhatsThis("Closes the sheet; changes not yet applied are forgotten.");
     m_pApply = new QPushButton("&Apply");
     m_pApply->setObjectName(QString::number(kApplyId));
     m_pApply->setEnabled(false);
     m_pApply->setAutoDefault(false);
+    m_pApply->setWhatsThis("Takes over the changes and leaves the sheet open. Available once "
+                           "something has been changed.");
     connect(pOk, &QPushButton::clicked, this, &COptions::accept);
     connect(pCancel, &QPushButton::clicked, this, &COptions::reject);
     connect(m_pApply, &QPushButton::clicked, this, &COptions::OnApply);

@@ -21,6 +21,8 @@ public:
     CPropertyPage(int nDialogId, const QString& strCaption);
 
     QString Caption() const { return m_strCaption; }
+    // What the page as a whole is for (its tab's What's This).
+    virtual QString Summary() const = 0;
     bool WasShown() const { return m_bShown; }
     bool IsModified() const { return m_bModified; }
     void SetModified(bool bModified = true);
@@ -41,7 +43,9 @@ protected:
 
     QLineEdit* AddEdit(const CDialogUnits& du, int nId, int x, int y, int w, int h);
     QCheckBox* AddBox(const CDialogUnits& du, int nId, const QString& text, int x, int y);
-    void AddGroup(const CDialogUnits& du, const QString& title, int x, int y, int w, int h);
+    // The group around a field explains what the field does.
+    void AddGroup(const CDialogUnits& du, const QString& title, int x, int y, int w, int h,
+                  const QString& strWhatsThis);
 
 private:
     QString m_strCaption;
@@ -52,6 +56,7 @@ private:
 class CInboundPage : public CPropertyPage {
     Q_OBJECT
 public:
+    QString Summary() const override;
     CInboundPage();
     void LoadFields(const CWharfCore& core) override;
     void OnConfirm(CWharfCore& core) override;
@@ -68,6 +73,7 @@ private:
 class COutboundPage : public CPropertyPage {
     Q_OBJECT
 public:
+    QString Summary() const override;
     COutboundPage();
     void LoadFields(const CWharfCore& core) override;
     void OnConfirm(CWharfCore& core) override;
@@ -89,7 +95,8 @@ private:
 class CListPage : public CPropertyPage {
     Q_OBJECT
 public:
-    CListPage(int nDialogId, const QString& strCaption, const QString& strBox);
+    CListPage(int nDialogId, const QString& strCaption, const QString& strBox,
+              const QString& strBoxHelp);
 
     int m_bFlag = 0;
     QString m_strEntry[kListEntries];
@@ -106,6 +113,7 @@ private:
 class CAllow : public CListPage {
     Q_OBJECT
 public:
+    QString Summary() const override;
     CAllow();
     void LoadFields(const CWharfCore& core) override;
     void OnConfirm(CWharfCore& core) override;
@@ -114,6 +122,7 @@ public:
 class CDeny : public CListPage {
     Q_OBJECT
 public:
+    QString Summary() const override;
     CDeny();
     void LoadFields(const CWharfCore& core) override;
     void OnConfirm(CWharfCore& core) override;
@@ -122,6 +131,7 @@ public:
 class COther : public CPropertyPage {
     Q_OBJECT
 public:
+    QString Summary() const override;
     COther();
     void LoadFields(const CWharfCore& core) override;
     void OnConfirm(CWharfCore& core) override;

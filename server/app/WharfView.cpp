@@ -6,12 +6,34 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTimer>
+#include <tuple>
 
 namespace {
+// What's This of each column, for its heading and the row's control alike.
+const char* const kClientHelp =
+    "Client: the address of the machine this row serves, or served last.";
+const char* const kTxHelp = "Tx: ticked while the server transmits a file to this client (the "
+                            "client fetches). Grey when the row is free.";
+const char* const kRxHelp = "Rx: ticked while the server receives a file from this client (the "
+                            "client sends). Grey when the row is free.";
+const char* const kFileHelp = "File: the full name of the file on this machine. Grey while the "
+                              "server sends its last packet again because the client is silent.";
+const char* const kBytesHelp = "Bytes: for a file sent to the client, its size and the bytes "
+                               "sent so far (size/sent); for a file received, the bytes received.";
+const char* const kProgressHelp =
+    "Progress: how much of a file sent to this client has gone. For a file received the size "
+    "is not known beforehand, and the bar does not move.";
+const char* const kPercentHelp = "%: how much of a file sent to this client has gone, in per "
+                                 "cent; ? for a file being received.";
+const char* const kBinHelp = "Bin: ticked when the file moves byte for byte (binary), empty in "
+                             "text mode, where line ends are converted. Grey when the row is free.";
+
 // The form is laid out in dialog units: about 1.5 pixels across and 1.6
 // down at the default font.
 QRect Units(int x, int y, int w, int h) {
@@ -62,20 +84,23 @@ CWharfView::CWharfView(QWidget* pParent) : QWidget(pParent) {
     small.setPointSizeF(std::max(7.0, small.pointSizeF() - 1.0));
     setFont(small);
     setFixedSize(Units(0, 0, kFormWidth, kFormHeight).size());
-    auto label = [this](const char* text, int nId, int x) {
+    setWhatsThis("The progress view: one row for each of up to five clients served at the "
+                 "same time. A free row keeps showing its last client.");
+    auto label = [this](const char* text, int nId, int x, const char* pszHelp) {
         auto* p = Make<QLabel>(this, nId, Units(x, 10, 60, 9));
         p->setText(text);
         p->adjustSize();
+        p->setWhatsThis(pszHelp);
         return p;
     };
-    label("Client", 0, 11);
-    label("Tx", 0, 85);
-    label("Rx", 0, 100);
-    label("File", 0, 115);
-    m_pBytesLabel = label("Bytes", 1032, 216);
-    m_pProgressLabel = label("Progress", 1031, 245);
-    m_pPercentLabel = label("%", 1033, 306);
-    label("Bin", 0, 330);
+    label("Client", 0, 11, kClientHelp);
+    label("Tx", 0, 85, kTxHelp);
+    label("Rx", 0, 100, kRxHelp);
+    label("File", 0, 115, kFileHelp);
+    m_pBytesLabel = label("Bytes", 1032, 216, kBytesHelp);
+    m_pProgressLabel = label("Progress", 1031, 245, kProgressHelp);
+    m_pPercentLabel = label("%", 1033, 306, kPercentHelp);
+    label("Bin", 0, 330, kBinHelp);
 
     for (int r = 0; r < kRows; ++r) {
         const int y = 20 + 15 * r;
@@ -95,12 +120,19 @@ CWharfView::CWharfView(QWidget* pParent) : QWidget(pParent) {
         row.pPercent->hide();
         row.pBin = MakeBox(this, 1040 + r, Units(330, y, 11, 10));
         // Each control is named by its column and row: "Client 1", "File 1".
-        const std::pair<QWidget*, const char*> names[] = {
-            {row.pClient, "Client"}, {row.pTx, "Tx"},       {row.pRx, "Rx"},
-            {row.pFile, "File"},     {row.pBytes, "Bytes"}, {row.pProgress, "Progress"},
-            {row.pPercent, "%"},     {row.pBin, "Bin"}};
-        for (const auto& [pControl, pszColumn] : names)
+        const std::tuple<QWidget*, const char*, const char*> names[] = {
+            {row.pClient, "Client", kClientHelp},
+            {row.pTx, "Tx", kTxHelp},
+            {row.pRx, "Rx", kRxHelp},
+            {row.pFile, "File", kFileHelp},
+            {row.pBytes, "Bytes", kBytesHelp},
+            {row.pProgress, "Progress", kProgressHelp},
+            {row.pPercent, "%", kPercentHelp},
+            {row.pBin, "Bin", kBinHelp}};
+        for (const auto& [pControl, pszColumn, pszHelp] : names) {
             pControl->setAccessibleName(QString("%1 %2").arg(pszColumn).arg(r + 1));
+            pControl->setWhatsThis(pszHelp);
+        }
     }
     m_pBytesLabel->hide();
     m_pPercentLabel->hide();
@@ -258,6 +290,21 @@ void CWharfView::DestroyAlert() {
 }
 
 bool CWharfView::event(QEvent* pEvent) {
+    // The boxes let clicks through to the view, so the view hands What's
+    // This on to the box under the pointer.
+    if (pEvent->type() == QEvent::WhatsThis) {
+        auto* pHelp = static_cast<QHelpEvent*>(pEvent);
+        for (const Row& row : m_rows) {
+            for (QCheckBox* pBox : {row.pTx, row.pRx, row.pBin}) {
+                if (!pBox->isVisible() || !pBox->geometry().contains(pHelp->pos()))
+                    continue;
+                QHelpEvent boxHelp(QEvent::WhatsThis, pBox->mapFromParent(pHelp->pos()),
+                                   pHelp->globalPos());
+                if (QCoreApplication::sendEvent(pBox, &boxHelp) && boxHelp.isAccepted())
+                    return true;
+            }
+        }
+    }
     // The user is back: the alert has done its work. A frame that is still
     // minimised does not count, whatever the window system says.
     if (pEvent->type() == QEvent::WindowActivate && !window()->isMinimized())
