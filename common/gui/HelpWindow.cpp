@@ -7,11 +7,22 @@
 #include <QHBoxLayout>
 #include <QStyle>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QWhatsThis>
 
 namespace {
+// One look for every page of both programs, so the pages hold text only.
+const char* const kPageStyle = "body { font-family: sans-serif; }\n"
+                               "h1 { font-size: x-large; }\n"
+                               "h2 { font-size: large; margin-top: 14px; }\n"
+                               "dt { font-weight: bold; margin-top: 6px; }\n"
+                               "pre { background-color: #f2f2ee; }\n"
+                               "td { padding: 2px 6px; }\n"
+                               ".key { font-weight: bold; }\n"
+                               ".quote { background-color: #f2f2ee; margin-left: 12px; }\n";
+
 QToolButton* MakeButton(QAction* pAction, const QString& strName) {
     auto* pButton = new QToolButton;
     pButton->setDefaultAction(pAction);
@@ -51,6 +62,7 @@ CHelpWindow::CHelpWindow(const QString& strTitle, const QString& strFolder,
     m_pBrowser = new QTextBrowser;
     m_pBrowser->setObjectName("page");
     m_pBrowser->setAccessibleName("Help page");
+    m_pBrowser->document()->setDefaultStyleSheet(kPageStyle);
     m_pBrowser->setWhatsThis("The help page. Click an underlined link to go to the topic it "
                              "names; Back returns to this page.");
     // Links are ours to judge: only the program's own pages are shown.
