@@ -36,8 +36,10 @@ int BufferSizeFor(int nBlockSize) {
     return std::max(nBlockSize + kBufferSlack, kMinBuffer);
 }
 
+} // namespace
+
 // A text field of the request: up to its NUL or the end of the request buffer.
-QByteArray Field(const uint8_t* pRequest, int& nPos) {
+QByteArray RequestField(const uint8_t* pRequest, int& nPos) {
     int nStart = nPos;
     while (nPos < CClientSession::kRequestSize && pRequest[nPos] != 0)
         ++nPos;
@@ -46,7 +48,6 @@ QByteArray Field(const uint8_t* pRequest, int& nPos) {
         ++nPos; // the NUL
     return text;
 }
-} // namespace
 
 bool LeavesDirectory(const QByteArray& name) {
     if (name.startsWith('/') || name.startsWith('\\'))
@@ -151,7 +152,7 @@ void CClientSession::ReportEnd(const QString& strResult) {
         return;
     m_bEndReported = true;
     CWharfCore::TransferEnd end;
-    end.strClient = DottedAddress(m_peerAddr) + ':' + QString::number(ntohs(m_peerAddr.sin_port));
+    end.client = m_peerAddr;
     end.bRead = m_nOpcode == OP_RRQ;
     end.path = m_strPath;
     // What the client has: for a read the blocks it acknowledged, for a
@@ -205,12 +206,12 @@ void CClientSession::ParseRequest() {
     m_tLastActivity = CTime::GetCurrentTime().GetTime();
 
     int nPos = 2;
-    const QByteArray name = Field(m_abRequest, nPos);
+    const QByteArray name = RequestField(m_abRequest, nPos);
     const bool bForced = bRead && pCore->m_bForce == 1;
     const QByteArray directory = QFile::encodeName(strDirectory);
     m_strPath = directory + (bForced ? QFile::encodeName(pCore->m_strForceFile) : name);
 
-    const QByteArray mode = Field(m_abRequest, nPos);
+    const QByteArray mode = RequestField(m_abRequest, nPos);
     int nOpenMode = 0;
     if (SameNoCase(mode.constData(), kModeNetascii)) {
         m_bNetascii = 1;
@@ -226,7 +227,7 @@ void CClientSession::ParseRequest() {
     bool bAcknowledge = false, bTsize = false, bTimeout = false, bBlksize = false;
     int nCounter = nOpenMode;
     while (nPos < kRequestSize && m_abRequest[nPos] != 0 && nCounter < kOptionScanLimit) {
-        const QByteArray option = Field(m_abRequest, nPos);
+        const QByteArray option = RequestField(m_abRequest, nPos);
         nCounter += static_cast<int>(option.size());
         unsigned long nValue = 0;
         while (nPos < kRequestSize && m_abRequest[nPos] >= '0' && m_abRequest[nPos] <= '9') {

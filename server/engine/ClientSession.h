@@ -107,6 +107,10 @@ private:
     ino_t m_inode = 0;
 };
 
+// A text field of a request buffer (kRequestSize long) from nPos: up to its
+// NUL or the end of the buffer; nPos moves past the NUL.
+QByteArray RequestField(const uint8_t* pRequest, int& nPos);
+
 // True when a requested file name would leave the configured directory:
 // absolute, or holding a ".." component (with '/' or '\' as separator).
 bool LeavesDirectory(const QByteArray& name);

@@ -115,12 +115,12 @@ void CListenSocket::ReportRefusal(int nLength, const char* pszResult) {
     const unsigned nOpcode = tftp::GetWord(m_abRequest);
     if (nOpcode != tftp::OP_RRQ && nOpcode != tftp::OP_WRQ)
         return;
-    const int nFields = std::min(nLength, kRequestSize) - 2;
-    const char* pName = reinterpret_cast<const char*>(m_abRequest + 2);
+    // The buffer was cleared before the datagram came: no stale name.
+    int nPos = 2;
     CWharfCore::TransferEnd end;
-    end.strClient = DottedAddress(m_peerAddr) + ':' + QString::number(ntohs(m_peerAddr.sin_port));
+    end.client = m_peerAddr;
     end.bRead = nOpcode == tftp::OP_RRQ;
-    end.path = QByteArray(pName, static_cast<int>(qstrnlen(pName, static_cast<size_t>(nFields))));
+    end.path = RequestField(m_abRequest, nPos);
     end.strResult = pszResult;
     GetWharfCore()->ReportTransferEnd(end);
 }

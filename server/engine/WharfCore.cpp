@@ -1,5 +1,6 @@
 #include "WharfCore.h"
 
+#include "AsyncSocket.h"
 #include "HostAddresses.h"
 #include "ListenSocket.h"
 #include "LocalAddress.h"
@@ -272,7 +273,8 @@ void CWharfCore::ReportListening(const QString& strAddress, unsigned nPort) {
 QString CWharfCore::TransferEndLine(const TransferEnd& end) {
     const bool bComplete = end.strResult == QLatin1String(kTransferComplete);
     return QString("%1 %2 %3: %4 bytes in %5 block%6, %7%8")
-        .arg(end.strClient, end.bRead ? "read" : "write", Printable(end.path))
+        .arg(DottedAddress(end.client) + ':' + QString::number(ntohs(end.client.sin_port)),
+             end.bRead ? "read" : "write", Printable(end.path))
         .arg(end.nBytes)
         .arg(end.nBlocks)
         .arg(end.nBlocks == 1 ? "" : "s", bComplete ? "" : "failed: ", end.strResult);

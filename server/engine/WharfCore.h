@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <netinet/in.h>
 #include <optional>
 
 class CListenSocket;
@@ -130,7 +131,7 @@ public:
     // error (the journal, when it runs as a service) where it serves and how
     // each transfer ended. With a window nothing is written.
     struct TransferEnd {
-        QString strClient; // address:port
+        sockaddr_in client{};
         bool bRead = true; // the client fetched the file (else it sent one)
         QByteArray path;   // the local file, as opened
         uint64_t nBytes = 0;
