@@ -114,9 +114,7 @@ int OpenNonBlocking(const QByteArray& path, int nFlags) {
 CClientSession::CClientSession() : m_pBuffer(BufferSizeFor(kDefaultBlockSize), 0) {}
 
 CClientSession::~CClientSession() {
-    if (m_bActive)
-        ReportEnd("the server shut down");
-    m_bActive = 0;
+    End("the server shut down");
     CloseFile();
     Close();
 }
@@ -140,9 +138,13 @@ void CClientSession::CloseFile() {
     }
 }
 
-void CClientSession::EndQuietly(const QString& strResult) {
+void CClientSession::End(const QString& strResult) {
+    if (!IsActive())
+        return;
+    m_retransmit.Stop();
     CloseFile();
-    m_bActive = 0;
+    m_ePhase = strResult == QLatin1String(CWharfCore::kTransferComplete) ? Phase::Completed
+                                                                         : Phase::Failed;
     ReportEnd(strResult);
 }
 
@@ -190,16 +192,14 @@ void CClientSession::ParseRequest() {
     const QString& strDirectory = bRead ? pCore->m_strOutPath : pCore->m_strInPath;
 
     if (!Create(0, SOCK_DGRAM, 0, m_strLocalAddress.toLatin1().constData())) {
-        m_bActive = 0;
-        ReportEnd("no socket could be opened for the transfer");
+        End("no socket could be opened for the transfer");
         return;
     }
     if (!AsyncSelect(FD_READ)) {
         // Deaf to the client, the session can only end. It ends before the
         // message: the message's own event loop may run a sweep that deletes
         // this session, so nothing of it is touched afterwards.
-        m_bActive = 0;
-        ReportEnd("Error preparing local client function");
+        End("Error preparing local client function");
         AfxMessageBox("Error preparing local client function", MB_OK);
         return;
     }
@@ -269,6 +269,10 @@ void CClientSession::ParseRequest() {
             ++nPos; // the NUL after the value
     }
 
+    // Never wait longer than the client asked, but sooner when the link allows.
+    if (m_nTimeout != 0)
+        m_retransmit.SetCapMs(static_cast<unsigned>(m_nTimeout) * 1000);
+
     if (!bForced && LeavesDirectory(name)) {
         SendError(2);
         return;
@@ -311,10 +315,11 @@ void CClientSession::ParseRequest() {
     m_nBlock = 1;
     m_nSent = 0;
     if (bAcknowledge) {
-        m_bOackPending = true;
         SendFirstAnswer(buildOack(bTsize));
     } else {
         SendNextBlock();
+        if (IsActive())
+            m_retransmit.Sent();
     }
 }
 
@@ -387,6 +392,7 @@ void CClientSession::SendFirstAnswer(int nLength) {
     m_firstAnswer = QByteArray(reinterpret_cast<const char*>(m_pBuffer.data()), nLength);
     m_nBlockSentTick = GetTickCount();
     SendPacket(nLength);
+    m_retransmit.Sent();
 }
 
 bool CClientSession::SetBlockSize(bool bSending) {
@@ -444,23 +450,44 @@ bool CClientSession::IsSameRequest(const uint8_t* pRequest) const {
     return std::memcmp(m_abRequest, pRequest, kRequestSize) == 0;
 }
 
-bool CClientSession::AwaitsFirstAnswer() const {
-    return m_bActive && !m_bAnswered;
-}
-
-bool CClientSession::ResendFirstAnswer() {
-    if (m_nOpcode == OP_RRQ && !m_bOackPending)
-        return ResendBlock(); // DATA 1
-    if (m_firstAnswer.isEmpty())
+bool CClientSession::Retransmit() {
+    if (!IsActive())
         return false;
-    std::copy(m_firstAnswer.begin(), m_firstAnswer.end(), m_pBuffer.begin());
+    if (m_ePhase == Phase::FirstAnswer && !m_firstAnswer.isEmpty()) {
+        // An OACK, or a store's ACK 0: kept, as nothing of the file is read yet.
+        std::copy(m_firstAnswer.begin(), m_firstAnswer.end(), m_pBuffer.begin());
+        SendPacket(static_cast<int>(m_firstAnswer.size()));
+    } else if (m_nOpcode == OP_RRQ) {
+        if (!ResendBlock()) {
+            End(kRereadFailed);
+            return false;
+        }
+    } else {
+        SendAck();
+    }
     m_nBlockSentTick = GetTickCount();
-    SendPacket(static_cast<int>(m_firstAnswer.size()));
+    m_retransmit.Resent();
     return true;
 }
 
+void CClientSession::OnRetransmitDue() {
+    if (!IsActive())
+        return;
+    if (m_pOwner)
+        m_pOwner->ShowRetransmission(m_nSlot);
+    Retransmit();
+}
+
+void CClientSession::Answered() {
+    m_retransmit.Answered();
+    m_ePhase = Phase::Transferring;
+    m_firstAnswer.clear();
+    if (m_pOwner)
+        m_pOwner->NoteProgress(m_nSlot);
+}
+
 bool CClientSession::HoldsFile(dev_t device, ino_t inode) const {
-    return m_bActive && m_pFile && m_device == device && m_inode == inode;
+    return IsActive() && m_pFile && m_device == device && m_inode == inode;
 }
 
 void CClientSession::OnReceive(int nErrorCode) {
@@ -487,9 +514,9 @@ void CClientSession::OnReceive(int nErrorCode) {
     m_tLastActivity = CTime::GetCurrentTime().GetTime();
     if (m_nReceived < 4)
         return;
-    if (!m_bActive) {
+    if (!IsActive()) {
         // The last ACK of a store may be lost: its block comes again.
-        if (m_nOpcode == OP_WRQ && m_bLastBlock)
+        if (m_ePhase == Phase::Completed || m_ePhase == Phase::Lingering)
             HandleData();
         return;
     }
@@ -503,39 +530,39 @@ void CClientSession::HandleAck() {
     const unsigned nOpcode = GetWord(m_pBuffer.data());
     if (nOpcode == OP_ERROR) {
         // The client gave up; answering would only start an exchange of errors.
-        EndQuietly(PeerErrorText());
+        End(PeerErrorText());
         return;
     }
     if (nOpcode != OP_ACK)
         return;
     const unsigned nAcked = GetWord(m_pBuffer.data() + 2);
-    if (m_bOackPending) {
+    bool bLast = false;
+    if (m_ePhase == Phase::FirstAnswer && !m_firstAnswer.isEmpty()) {
         // Only ACK 0 answers the OACK; block 1 then goes out.
         if (nAcked != 0)
             return;
-        m_bOackPending = false;
-        m_firstAnswer.clear();
     } else if (nAcked == (static_cast<unsigned>(m_nBlock) & 0xFFFF)) {
         // Matched against the number the last block went out with, so a
         // stale ACK 0 never rewinds the transfer.
         m_nAckedBytes = m_nSent;
         m_nAckedBlocks = static_cast<uint64_t>(m_nBlock);
         ++m_nBlock;
+        bLast = m_nLastRead < m_nBlockSize; // a short block ends the file
     } else {
+        // A repeat of the ACK before: only the timer sends a block again
+        // (RFC 1123), unless the block has long been out.
         if (nAcked == (static_cast<unsigned>(m_nBlock - 1) & 0xFFFF))
             ResendWhenLost();
         return;
     }
-    m_bAnswered = true;
-    if (m_pOwner)
-        m_pOwner->NoteProgress(m_nSlot);
-    if (m_bLastBlock) {
-        m_bActive = 0;
-        ReportEnd(CWharfCore::kTransferComplete);
+    Answered();
+    if (bLast) {
+        End(CWharfCore::kTransferComplete);
     } else {
         SendNextBlock();
-        if (!m_bActive)
+        if (!IsActive())
             return;
+        m_retransmit.Sent();
     }
     ReportProgress();
 }
@@ -550,10 +577,19 @@ void CClientSession::HandleAck() {
 void CClientSession::ResendWhenLost() {
     if (GetTickCount() - m_nBlockSentTick < kRepeatAfterMs)
         return;
-    if (!m_bLingering && (!m_pOwner || !m_pOwner->CountRetransmission(m_nSlot)))
+    if (!m_pOwner || !m_pOwner->CountRetransmission(m_nSlot))
         return;
-    if (!ResendBlock())
-        EndQuietly(kRereadFailed);
+    Retransmit();
+}
+
+// A block stored already: its ACK was lost, and goes out again each time
+// (the block is not written twice).
+void CClientSession::AckAgain() {
+    SendAck();
+    if (IsActive())
+        m_retransmit.Resent();
+    if (m_pOwner && m_ePhase != Phase::Lingering)
+        m_pOwner->ShowRetransmission(m_nSlot);
 }
 
 void CClientSession::ReportProgress() {
@@ -580,11 +616,8 @@ void CClientSession::SendNextBlock() {
     PutWord(m_pBuffer.data() + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
     m_nBlockSentTick = GetTickCount();
     SendPacket(kHeaderSize + static_cast<int>(n));
-    if (static_cast<int>(n) < m_nBlockSize) {
-        m_bLastBlock = 1;
-        if (m_bNetascii)
-            m_nTotal = m_nSent + n;
-    }
+    if (static_cast<int>(n) < m_nBlockSize && m_bNetascii)
+        m_nTotal = m_nSent + n;
     m_nSent += n;
 }
 
@@ -592,7 +625,7 @@ void CClientSession::HandleData() {
     const unsigned nOpcode = GetWord(m_pBuffer.data());
     if (nOpcode == OP_ERROR) {
         // The client gave up; answering would only start an exchange of errors.
-        EndQuietly(PeerErrorText());
+        End(PeerErrorText());
         return;
     }
     // A DATA packet larger than the block size in force is no block of ours.
@@ -601,14 +634,17 @@ void CClientSession::HandleData() {
     // Wire numbers wrap after 65535, as every common client counts.
     const unsigned nNumber = GetWord(m_pBuffer.data() + 2);
     const unsigned nExpected = (static_cast<unsigned>(m_nBlock) + 1) & 0xFFFF;
-    if (!m_bActive || nNumber != nExpected) {
-        // The block last stored again means its ACK was lost; a block from
-        // beyond the one awaited means that one was lost (some clients go on
-        // to the next block when their time-out passes). Either way the last
-        // ACK goes out again; nothing is written twice.
+    if (!IsActive() || nNumber != nExpected) {
+        // The block last stored again means its ACK was lost: it is
+        // acknowledged again. A block from beyond the one awaited means that
+        // one was lost (some clients go on to the next block when their
+        // time-out passes): the last ACK goes again once it has been out a
+        // while. Older blocks are passed over.
         const bool bRepeat = m_nBlock > 0 && nNumber == (static_cast<unsigned>(m_nBlock) & 0xFFFF);
         const unsigned nAhead = (nNumber - nExpected) & 0xFFFF;
-        if (bRepeat || (m_bActive && nAhead < 0x8000))
+        if (bRepeat)
+            AckAgain();
+        else if (IsActive() && nAhead < 0x8000)
             ResendWhenLost();
         return;
     }
@@ -628,17 +664,12 @@ void CClientSession::HandleData() {
     ReportProgress();
 
     ++m_nBlock;
-    m_bAnswered = true;
-    if (m_pOwner)
-        m_pOwner->NoteProgress(m_nSlot);
-    m_firstAnswer.clear();
+    Answered();
     SendAck();
-    if (bLast) {
-        CloseFile();
-        m_bLastBlock = 1;
-        m_bActive = 0;
-        ReportEnd(CWharfCore::kTransferComplete);
-    }
+    if (bLast)
+        End(CWharfCore::kTransferComplete);
+    else
+        m_retransmit.Sent();
 }
 
 void CClientSession::SendAck() {
@@ -657,24 +688,14 @@ void CClientSession::SendError(int nCode) {
     CloseFile();
     int nLength = BuildError(m_pBuffer.data(), ErrorTable::Server, nCode);
     SendPacket(nLength);
-    m_bActive = 0;
-    ReportEnd(ErrorText(ErrorTable::Server, nCode));
+    End(ErrorText(ErrorTable::Server, nCode));
 }
 
+// The block in flight, read again from the file.
 bool CClientSession::ResendBlock() {
-    if (m_nOpcode != OP_RRQ) {
-        // The receiver's side of RFC 1350: the last ACK goes out again, so a
-        // client whose block was lost sends it again.
-        if (!m_bAnswered)
-            return ResendFirstAnswer();
-        SendAck();
-        return true;
-    }
-    if (m_bOackPending) // nothing read yet: the OACK is what the client is missing
-        return ResendFirstAnswer();
     if (!m_pFile || std::fseek(m_pFile, -static_cast<long>(m_nLastRead), SEEK_CUR) != 0)
         return false;
     m_nSent -= static_cast<uint64_t>(m_nLastRead);
     SendNextBlock();
-    return m_bActive != 0;
+    return IsActive();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AsyncSocket.h"
+#include "Retransmit.h"
 #include "Tftp.h"
 
 #include <QByteArray>
@@ -37,7 +38,29 @@ public:
     void SendNextBlock();
     void SendPacket(int nLength);
     void SendError(int nCode);
-    bool ResendBlock();
+    // Sends the packet the client has not answered yet again: the first
+    // answer, the block in flight or the last ACK. False when a block could
+    // not be read again, which has ended the session.
+    bool Retransmit();
+    // When the packet in flight goes out again unanswered (tick count); 0
+    // while nothing is in flight.
+    unsigned long long RetransmissionDue() const { return m_retransmit.DueAt(); }
+
+    // Where a transfer stands; what a retransmission sends follows from it.
+    enum class Phase {
+        FirstAnswer,  // the first answer (OACK, ACK 0 or DATA 1) waits for the client's
+        Transferring, // the client has answered: blocks and ACKs go back and forth
+        Completed,    // the whole file went across; a store acknowledges its last block again
+        Failed,       // given up, refused or broken off: nothing more is sent
+        Lingering,    // a completed store out of its slot, acknowledging its last block again
+    };
+    Phase GetPhase() const { return m_ePhase; }
+    bool IsActive() const {
+        return m_ePhase == Phase::FirstAnswer || m_ePhase == Phase::Transferring;
+    }
+    // Ends the transfer, once: the file is closed, the timer stopped and the
+    // owner told how it went (kTransferComplete or what went wrong).
+    void End(const QString& strResult);
 
     // The client's address and port are the ones this session serves.
     bool IsFromPeer(const sockaddr_in& from) const;
@@ -45,25 +68,28 @@ public:
     bool IsSameRequest(const uint8_t* pRequest) const;
     // Still waiting for the client to answer the first packet sent (OACK,
     // ACK 0 or DATA 1), so a repeated request means that packet was lost.
-    bool AwaitsFirstAnswer() const;
+    bool AwaitsFirstAnswer() const { return m_ePhase == Phase::FirstAnswer; }
     // The open file is this device and inode, held by a live session.
     bool HoldsFile(dev_t device, ino_t inode) const;
     // A store that ended with its last block; out of its slot it only
     // acknowledges that block again.
     bool IsCompletedStore() const {
-        return m_nOpcode == tftp::OP_WRQ && m_bLastBlock && !m_bActive;
+        return m_nOpcode == tftp::OP_WRQ && m_ePhase == Phase::Completed;
     }
-    void Linger() { m_bLingering = true; }
+    void Linger() { m_ePhase = Phase::Lingering; }
+    // Seconds of silence from the client after which the transfer is given
+    // up: six times its own time-out when it sent one, else the setting.
+    long GiveUpSeconds(long nSetting) const { return m_nTimeout != 0 ? 6L * m_nTimeout : nSetting; }
     // Tells the server's owner how the transfer ended, once: at its end, or
     // when its slot is taken back without one.
     void ReportEnd(const QString& strResult);
     static constexpr const char* kRereadFailed = "the file could not be read again";
+    static constexpr const char* kClientSilent = "the client stopped answering";
     static constexpr int kShownErrorText = 200;
 
     int m_nTimeout = 0;
     int m_nBlockSize = 512;
     sockaddr_in m_peerAddr{};
-    int m_bActive = 1;
     int m_nSlot = 0;
     QString m_strLocalAddress;
     QByteArray m_strPath;
@@ -72,7 +98,6 @@ public:
     int m_nReceived = 0;
     FILE* m_pFile = nullptr;
     int m_bNetascii = 0;
-    int m_bLastBlock = 0;
     // 64 bits wide so that files of 4 GiB and more are sent whole.
     uint64_t m_nTotal = 0;
     uint64_t m_nSent = 0;
@@ -83,27 +108,30 @@ public:
 private:
     bool ResizeBuffer(int nSize);
     void CloseFile();
-    void EndQuietly(const QString& strResult);
     // An ERROR from the client, in words for the log.
     QString PeerErrorText() const;
     void ReportProgress();
     int OpenLocalFile(bool bRead, const QByteArray& directory, bool bExempt, int nOpenMode);
     void SendAck();
+    // The client answered the packet in flight: the round trip is sampled,
+    // the retry budget restored.
+    void Answered();
     void ResendWhenLost();
-    bool ResendFirstAnswer();
+    void AckAgain();
+    bool ResendBlock();
     void SendFirstAnswer(int nLength);
+    void OnRetransmitDue();
 
     CListenSocket* m_pOwner = nullptr;
     uint8_t m_abRequest[kRequestSize] = {}; // the request, kept for parsing
     QByteArray m_firstAnswer;               // an OACK or ACK 0, kept until the client answers it
-    bool m_bOackPending = false;
-    bool m_bAnswered = false;  // the client has answered the first packet
-    bool m_bLingering = false; // out of its slot: no budget, no view
+    Phase m_ePhase = Phase::FirstAnswer;
     bool m_bEndReported = false;
     uint64_t m_nAckedBytes = 0; // of a read: what the client has confirmed
     uint64_t m_nAckedBlocks = 0;
-    unsigned long long m_nBlockSentTick = 0; // when the block in flight last went out
-    dev_t m_device = 0;                      // identity of the open file
+    unsigned long long m_nBlockSentTick = 0; // when the packet in flight last went out
+    tftp::CRetransmitTimer m_retransmit{[this] { OnRetransmitDue(); }};
+    dev_t m_device = 0; // identity of the open file
     ino_t m_inode = 0;
 };
 

@@ -143,7 +143,7 @@ bool CListenSocket::HandleRepeatedRequest() {
             // The same port asking for something else: a client that reuses
             // its port for the next transfer. Its ended session goes now;
             // a live one keeps the slot and the new request is not served.
-            if (pSession->m_bActive)
+            if (pSession->IsActive())
                 return true;
             ReleaseSlot(i);
             return false;
@@ -153,10 +153,7 @@ bool CListenSocket::HandleRepeatedRequest() {
         // first answer goes out again instead, within the retry budget.
         if (pSession->AwaitsFirstAnswer() && CountRetransmission(i)) {
             pSession->m_tLastActivity = CTime::GetCurrentTime().GetTime();
-            if (!pSession->ResendBlock()) {
-                pSession->m_bActive = 0;
-                pSession->ReportEnd(CClientSession::kRereadFailed);
-            }
+            pSession->Retransmit();
         }
         return true;
     }
@@ -210,8 +207,7 @@ void CListenSocket::ReleaseSlot(int i) {
 void CListenSocket::SweepLingering(time_t now, long nSetting) {
     for (auto it = m_lingering.begin(); it != m_lingering.end();) {
         CClientSession* pSession = *it;
-        const long nLimit = pSession->m_nTimeout != 0 ? pSession->m_nTimeout : nSetting;
-        if (now - pSession->m_tLastActivity > nLimit) {
+        if (now - pSession->m_tLastActivity > pSession->GiveUpSeconds(nSetting)) {
             delete pSession;
             it = m_lingering.erase(it);
         } else {
@@ -235,21 +231,14 @@ void CListenSocket::SweepSessions() {
         CClientSession* pSession = m_pSession[i];
         if (!pSession)
             continue;
-        const long nLimit =
-            pSession->m_nTimeout != 0 ? pSession->m_nTimeout : static_cast<long>(nSetting);
-        if (!pSession->m_bActive) {
+        // Lost packets are sent again by the session's own timer; the sweep
+        // only frees the ended and gives up the silent.
+        if (!pSession->IsActive()) {
             ReleaseSlot(i);
-        } else if (now - pSession->m_tLastActivity > nLimit) {
-            if (!CountRetransmission(i)) {
-                pSession->ReportEnd("the client stopped answering");
-                ReleaseSlot(i);
-            } else {
-                pSession->m_tLastActivity = now;
-                if (!pSession->ResendBlock()) {
-                    pSession->ReportEnd(CClientSession::kRereadFailed);
-                    ReleaseSlot(i);
-                }
-            }
+        } else if (now - pSession->m_tLastActivity >
+                   pSession->GiveUpSeconds(static_cast<long>(nSetting))) {
+            pSession->End(CClientSession::kClientSilent);
+            ReleaseSlot(i);
         }
     }
 }
@@ -258,8 +247,13 @@ bool CListenSocket::CountRetransmission(int i) {
     if (i < 0 || i >= kSlots || m_nRetries[i] >= kMaxRetries)
         return false;
     ++m_nRetries[i];
-    GetWharfCore()->NotifyView(1030, i + 1);
+    ShowRetransmission(i);
     return true;
+}
+
+void CListenSocket::ShowRetransmission(int i) {
+    if (i >= 0 && i < kSlots)
+        GetWharfCore()->NotifyView(1030, i + 1);
 }
 
 void CListenSocket::NoteProgress(int i) {

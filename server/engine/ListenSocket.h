@@ -28,14 +28,17 @@ public:
     bool CreateSession();
     // Frees slot i: the view is told, the count lowered, the session deleted.
     void ReleaseSlot(int i);
-    // The time-out sweep over the five slots: frees ended sessions, sends a
-    // silent reader its last block again (five times at most) and gives up
-    // silent sessions.
+    // The sweep over the five slots: frees ended sessions and gives up those
+    // whose client has been silent too long (their own timers send lost
+    // packets again).
     void SweepSessions();
 
-    // Counts one retransmission against slot i's budget and tells the view;
-    // false, with nothing counted, when the budget is spent.
+    // A retransmission that the client asked for by repeating itself counts
+    // against slot i's budget, so that a client cannot make the server send
+    // without end; false, with nothing counted, when the budget is spent.
     bool CountRetransmission(int i);
+    // A retransmission on the session's own timer: shown, never refused.
+    void ShowRetransmission(int i);
     // Slot i's transfer moved on: its retry budget is whole again, so only
     // retransmissions without progress in between give a transfer up.
     void NoteProgress(int i);

@@ -15,9 +15,11 @@ struct OwnServer {
     CWharfCore core;
     QTemporaryDir dir;
     CListenSocket* pListener = nullptr;
-    uint16_t nPort = FreeUdpPort();
+    uint16_t nPort;
 
-    OwnServer() {
+    // On a free port, or on the one given (sockets of a hooked network have
+    // no real port, and a free one might be one they make up).
+    explicit OwnServer(uint16_t nGivenPort = 0) : nPort(nGivenPort ? nGivenPort : FreeUdpPort()) {
         SetHostAddressProvider([] { return std::optional<QStringList>(QStringList{"127.0.0.1"}); });
         core.m_strInPath = core.m_strOutPath = dir.path() + "/";
         core.m_strPort = QString::number(nPort);

@@ -1,9 +1,13 @@
 #include "ServerFixture.h"
 
+#include "Clock.h"
+
 #include <QDir>
 #include <QFile>
 
-ServerFixture::ServerFixture() {
+ServerFixture::ServerFixture(Ticks ticks) {
+    if (ticks == Ticks::Test)
+        SetTestTickCount(kStartTicks);
     outDir = root.path() + "/out/";
     inDir = root.path() + "/in/";
     QDir().mkpath(outDir);
@@ -21,6 +25,17 @@ ServerFixture::ServerFixture() {
 ServerFixture::~ServerFixture() {
     delete pListener;
     core.m_pListener = nullptr;
+    SetTestTickCount(std::nullopt);
+}
+
+bool ServerFixture::FireRetransmission(int nSlot) const {
+    const CClientSession* pSession = Session(nSlot);
+    const unsigned long long nDue = pSession ? pSession->RetransmissionDue() : 0;
+    if (nDue == 0)
+        return false;
+    const unsigned long long nNow = GetTickCount();
+    AdvanceTestTickCount(nDue > nNow ? nDue - nNow : 0);
+    return true;
 }
 
 void ServerFixture::WriteOut(const QString& name, const QByteArray& bytes) const {

@@ -117,7 +117,7 @@ private slots:
         QFETCH(QString, mode);
         QFETCH(int, blksize);
         QFETCH(qsizetype, size);
-        ServerFixture server;
+        ServerFixture server(ServerFixture::Ticks::Real);
         QTemporaryDir clientDir;
         const QByteArray content = size < 0 ? Text(40) : Pattern(size);
         const QString local = clientDir.path() + "/local.bin";
@@ -154,7 +154,7 @@ private slots:
     }
 
     void readBeyond65535Blocks() {
-        ServerFixture server;
+        ServerFixture server(ServerFixture::Ticks::Real);
         QTemporaryDir clientDir;
         const QByteArray content = Pattern(qsizetype(65536) * 512 + 100);
         server.WriteOut("huge.bin", content);

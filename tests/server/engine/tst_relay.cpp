@@ -490,7 +490,7 @@ private slots:
 
         const QString filter = qEnvironmentVariable("RELAY_FILTER");
 
-        ServerFixture ours;
+        ServerFixture ours(ServerFixture::Ticks::Real);
         // Sessions time out only through the sweep, as the program runs it.
         QTimer sweep;
         QObject::connect(&sweep, &QTimer::timeout, [&ours] { ours.pListener->SweepSessions(); });

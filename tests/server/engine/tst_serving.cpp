@@ -93,7 +93,7 @@ private slots:
         QCOMPARE(server.core.nRenewals, 0);
         QVERIFY(Probe(server.nPort)); // admitted at once
         reader.Finish();              // the running transfer is untouched
-        QCOMPARE(server.Session(1)->m_bActive, 0);
+        QCOMPARE(server.Session(1)->IsActive(), false);
     }
 
     void portChangeWhileBusy_data() {

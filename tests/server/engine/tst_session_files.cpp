@@ -215,7 +215,7 @@ private slots:
         QVERIFY2(!guard.Fired(), "the server waited in open() for the FIFO's other end, and "
                                  "answered only once the test opened it");
         QCOMPARE(reply, std::optional<QByteArray>(answer));
-        QCOMPARE(server.Session()->m_bActive, 0);
+        QCOMPARE(server.Session()->IsActive(), false);
         QVERIFY(IsKind(fifo, S_IFIFO));
         if (otherEnd && opcode == 1) {
             char buffer[16] = {};
@@ -228,7 +228,7 @@ private slots:
         QCOMPARE(next.Request(MakeRequest(1, "plain.bin", "octet")),
                  std::optional<QByteArray>(Data(1, "PLAIN")));
         QCOMPARE(next.Exchange(Ack(1), 150), std::nullopt);
-        QCOMPARE(server.Session(2)->m_bActive, 0);
+        QCOMPARE(server.Session(2)->IsActive(), false);
     }
 
     void linksStayInsideTheirFolders_data() {
@@ -318,7 +318,7 @@ private slots:
         QCOMPARE(client.Request(MakeRequest(opcode, name, "octet")),
                  std::optional<QByteArray>(answer));
         const bool bRefused = answer.startsWith(QByteArray("\0\5", 2));
-        QCOMPARE(server.Session()->m_bActive, bRefused ? 0 : 1);
+        QCOMPARE(server.Session()->IsActive(), !bRefused);
         if (opcode == 1 && !bRefused)
             QCOMPARE(client.Exchange(Ack(1), 150), std::nullopt);
         if (!stored.isEmpty()) {
@@ -416,7 +416,7 @@ private slots:
         QCOMPARE(second.Request(MakeRequest(opcode, name, "octet")),
                  std::optional<QByteArray>(answer));
         const bool bRefused = answer.startsWith(QByteArray("\0\5", 2));
-        QCOMPARE(server.Session(2)->m_bActive, bRefused ? 0 : 1);
+        QCOMPARE(server.Session(2)->IsActive(), !bRefused);
         if (!storing && !bRefused) {
             // A second reader gets the whole file alongside the first.
             QByteArray received = answer.mid(4);
@@ -446,7 +446,7 @@ private slots:
             first.Send(Ack(3));
         }
         PumpEvents(20);
-        QCOMPARE(server.Session(1)->m_bActive, 0);
+        QCOMPARE(server.Session(1)->IsActive(), false);
         QCOMPARE(ReadFile(in + "x"), content);
         QCOMPARE(ReadFile(in + "x-copy"), kOld);
 
@@ -492,7 +492,7 @@ private slots:
                                     .arg(disk.size())
                                     .arg(i)));
         }
-        QCOMPARE(server.Session()->m_bActive, 0);
+        QCOMPARE(server.Session()->IsActive(), false);
         QVERIFY(QFileInfo(server.inDir + "x").exists());
         QCOMPARE(QFileInfo(server.inDir + "x").size(), content.size());
     }
@@ -531,7 +531,7 @@ private slots:
         // No sweep has run and the slot is still held.
         CClientSession* pSession = server.Session();
         QVERIFY(pSession);
-        QCOMPARE(pSession->m_bActive, 0);
+        QCOMPARE(pSession->IsActive(), false);
         QVERIFY2(!pSession->m_pFile, "the file is still open after the last ACK");
         QCOMPARE(DescriptorsOn(path), 0);
         QCOMPARE(ReadFile(path), content);
@@ -613,7 +613,7 @@ private slots:
         QCOMPARE(last, std::optional<QByteArray>(kError0));
         QVERIFY(received.size() < content.size());
         QCOMPARE(received, content.left(received.size()));
-        QCOMPARE(pSession->m_bActive, 0);
+        QCOMPARE(pSession->IsActive(), false);
         QVERIFY(!pSession->m_pFile);
         // Ended: a further ACK gets nothing.
         QCOMPARE(client.Exchange(Ack(unsigned(received.size() / blksize)), 200), std::nullopt);
@@ -650,7 +650,7 @@ private slots:
         for (int i = stored + 1; i <= 3; ++i)
             QCOMPARE(client.Exchange(Data(i, content.mid((i - 1) * 512, 512))),
                      std::optional<QByteArray>(Ack(i)));
-        QCOMPARE(server.Session()->m_bActive, 0);
+        QCOMPARE(server.Session()->IsActive(), false);
         QCOMPARE(server.ReadIn("x"), content);
     }
 
