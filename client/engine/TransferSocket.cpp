@@ -227,14 +227,23 @@ int CTransferSocket::SendRequest(int nLength, const QString& strHost, int nPort)
     m_requestAddr.sin_family = AF_INET;
     // An unreadable host is refused by SendTo below, which reads it alike.
     ParseHostAddress(strHost, &m_requestAddr.sin_addr);
+    m_requestAddr.sin_port = htons(static_cast<uint16_t>(nPort));
     m_bPeerKnown = false;
+    m_bDallying = false;
     m_tLastActivity = CTime::GetCurrentTime();
     // A port outside 0 to 65535 is refused whole by the socket layer, never cut.
     int nSent = nPort < 0 ? SOCKET_ERROR
                           : SendTo(m_pBuffer.data(), nLength, static_cast<unsigned>(nPort),
                                    host.constData());
-    if (nSent == nLength)
+    if (nSent == nLength) {
+        // Kept, for the request may be lost too. Never wait longer than the
+        // server was asked to, but sooner when the link allows.
+        KeepSent(m_pBuffer.data(), nLength);
+        m_retransmit.SetCapMs(
+            m_bSendTimeout && m_nTimeout > 0 ? static_cast<unsigned>(m_nTimeout) * 1000 : 0);
+        m_retransmit.Sent();
         return 0;
+    }
     int nError = nSent < 0 ? GetLastError() : EMSGSIZE;
     return nError != 0 ? nError : EINVAL;
 }
@@ -375,6 +384,10 @@ bool CTransferSocket::AcceptSource(const sockaddr_in& from, bool bAnswerStranger
 void CTransferSocket::OnReceive(int nErrorCode) {
     sockaddr_in from{};
     socklen_t nFromLength = sizeof from;
+    if (nErrorCode == 0 && m_bDallying && !m_bInMessageBox) {
+        AckLastBlockAgain();
+        return;
+    }
     if (nErrorCode != 0 || m_bActive != 1 || m_bInMessageBox) {
         // Taken and dropped: the socket stays quiet until a datagram is read,
         // and this one belongs to no transfer that can take it now.
@@ -403,9 +416,13 @@ void CTransferSocket::OnReceive(int nErrorCode) {
     if (!AcceptSource(from, nOpcode != tftp::OP_ERROR))
         return;
     // Options are settled by the first answer alone: a later OACK, repeated
-    // or not, would change the block size in the middle of the file.
-    if (!bFirstAnswer && nOpcode == tftp::OP_OACK)
+    // or not, would change the block size in the middle of the file. Before
+    // block 1 of a fetch it means that our ACK 0 was lost: that goes again.
+    if (!bFirstAnswer && nOpcode == tftp::OP_OACK) {
+        if (m_bSending != 1 && m_nBlock == 1)
+            SendAck(0);
         return;
+    }
     m_tLastActivity = CTime::GetCurrentTime();
     if (bFirstAnswer && nOpcode == (m_bSending == 1 ? tftp::OP_ACK : tftp::OP_DATA) &&
         !UseDefaultBlockSize())
@@ -416,9 +433,61 @@ void CTransferSocket::OnReceive(int nErrorCode) {
         OnDataPacket();
 }
 
+// After a fetch: the server repeats the last block when the last ACK was
+// lost, and would otherwise count the transfer failed.
+void CTransferSocket::AckLastBlockAgain() {
+    sockaddr_in from{};
+    socklen_t nFromLength = sizeof from;
+    const int nCapacity =
+        std::min(m_nBlockSize + tftp::kHeaderSize, static_cast<int>(m_pBuffer.size()));
+    const int nReceived =
+        ReceiveFrom(m_pBuffer.data(), nCapacity, reinterpret_cast<sockaddr*>(&from), &nFromLength);
+    const uint8_t* p = m_pBuffer.data();
+    if (nReceived >= tftp::kHeaderSize && from.sin_addr.s_addr == m_peerAddr.sin_addr.s_addr &&
+        from.sin_port == m_peerAddr.sin_port && tftp::GetWord(p) == tftp::OP_DATA &&
+        tftp::GetWord(p + 2) == (static_cast<unsigned>(m_nBlock - 1) & 0xFFFF))
+        SendAck(static_cast<unsigned>(m_nBlock - 1));
+}
+
 void CTransferSocket::SendToPeer(int nLength) {
     SendTo(m_pBuffer.data(), nLength, reinterpret_cast<const sockaddr*>(&m_peerAddr),
            sizeof m_peerAddr);
+}
+
+void CTransferSocket::KeepSent(const uint8_t* pPacket, int nLength) {
+    if (m_lastSent.size() < static_cast<size_t>(nLength))
+        m_lastSent.resize(static_cast<size_t>(nLength));
+    std::copy(pPacket, pPacket + nLength, m_lastSent.begin());
+    m_nLastSent = nLength;
+}
+
+void CTransferSocket::SendLast() {
+    const sockaddr_in& to = m_bPeerKnown ? m_peerAddr : m_requestAddr;
+    SendTo(m_lastSent.data(), m_nLastSent, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+void CTransferSocket::SendAck(unsigned nBlock) {
+    uint8_t abAck[tftp::kHeaderSize];
+    tftp::PutWord(abAck, tftp::OP_ACK);
+    tftp::PutWord(abAck + 2, nBlock & 0xFFFF);
+    KeepSent(abAck, sizeof abAck);
+    SendLast();
+}
+
+void CTransferSocket::OnRetransmitDue() {
+    if (m_bActive != 1)
+        return;
+    // Nobody could take the answer while a box is open: the wait starts over.
+    if (m_bInMessageBox || CModalScope::IsOpen()) {
+        m_retransmit.Postpone();
+        return;
+    }
+    SendLast();
+    m_retransmit.Resent();
+}
+
+long CTransferSocket::GiveUpSeconds() const {
+    return m_bSendTimeout ? 6L * m_nTimeout : m_nTimeout;
 }
 
 void CTransferSocket::OnDataPacket() {
@@ -427,8 +496,15 @@ void CTransferSocket::OnDataPacket() {
     switch (nOpcode) {
     case tftp::OP_DATA: {
         // Block numbers count on past 65535 from 0, as servers send them.
-        if (tftp::GetWord(p + 2) != (static_cast<unsigned>(m_nBlock) & 0xFFFF))
-            return; // a repeat, or a block we are not waiting for
+        const unsigned nNumber = tftp::GetWord(p + 2);
+        if (nNumber != (static_cast<unsigned>(m_nBlock) & 0xFFFF)) {
+            // The block acknowledged last, again: that ACK was lost, and goes
+            // again (the block is not written twice). Any other is passed over.
+            if (m_nBlock > 1 && nNumber == (static_cast<unsigned>(m_nBlock - 1) & 0xFFFF))
+                SendAck(static_cast<unsigned>(m_nBlock - 1));
+            return;
+        }
+        m_retransmit.Answered();
         size_t nData = static_cast<size_t>(m_nReceived - tftp::kHeaderSize);
         const bool bLast = m_nReceived != m_nBlockSize + tftp::kHeaderSize;
         // Written through the buffer, which a full disk fails when it is
@@ -450,17 +526,20 @@ void CTransferSocket::OnDataPacket() {
             if (m_nTotalSize != 0)
                 PostToView(WM_CLIENT_PROGRESS, 2, m_nBytes);
         }
-        tftp::PutWord(p, tftp::OP_ACK);
-        tftp::PutWord(p + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
-        SendToPeer(tftp::kHeaderSize);
+        SendAck(static_cast<unsigned>(m_nBlock));
         ++m_nBlock;
-        if (!bLast)
+        if (!bLast) {
+            m_retransmit.Sent();
             return;
+        }
         m_szStatus = QString::asprintf("Received %lu bytes (%lu blocks) - Done",
                                        static_cast<unsigned long>(m_nBytes),
                                        static_cast<unsigned long>(m_nBlocks));
         ShowStatus(m_szStatus);
         EndTransfer(-1);
+        // The last ACK may be lost too: while this object lives, a repeat of
+        // the last block is acknowledged again.
+        m_bDallying = true;
         return;
     }
     case tftp::OP_ERROR:
@@ -553,10 +632,9 @@ void CTransferSocket::ApplyOptions() {
         SendNextBlock(0);
         return;
     }
-    uint8_t* p = m_pBuffer.data();
-    tftp::PutWord(p, tftp::OP_ACK);
-    tftp::PutWord(p + 2, 0);
-    SendToPeer(tftp::kHeaderSize);
+    m_retransmit.Answered();
+    SendAck(0);
+    m_retransmit.Sent();
 }
 
 // A server that does not acknowledge "blksize" uses the default block size
@@ -573,13 +651,20 @@ bool CTransferSocket::UseDefaultBlockSize() {
 }
 
 void CTransferSocket::SendNextBlock(unsigned nAcked) {
+    // Only the timer sends a block again: answering a repeated ACK as well
+    // would double every block from then on (RFC 1123).
     if (nAcked != (static_cast<unsigned>(m_nBlock - 1) & 0xFFFF))
         return;
+    m_retransmit.Answered();
     if (m_bLastBlock == 1) {
         EndTransfer(-1);
         return;
     }
-    uint8_t* p = m_pBuffer.data();
+    // Built where it is kept: the packet buffer takes the next datagram.
+    const size_t nPacket = static_cast<size_t>(m_nBlockSize) + tftp::kHeaderSize;
+    if (m_lastSent.size() < nPacket)
+        m_lastSent.resize(nPacket);
+    uint8_t* p = m_lastSent.data();
     size_t nRead =
         m_pFile ? std::fread(p + tftp::kHeaderSize, 1, static_cast<size_t>(m_nBlockSize), m_pFile)
                 : 0;
@@ -598,7 +683,9 @@ void CTransferSocket::SendNextBlock(unsigned nAcked) {
     }
     tftp::PutWord(p, tftp::OP_DATA);
     tftp::PutWord(p + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
-    SendToPeer(static_cast<int>(nRead) + tftp::kHeaderSize);
+    m_nLastSent = static_cast<int>(nRead) + tftp::kHeaderSize;
+    SendLast();
+    m_retransmit.Sent();
     if (nRead != static_cast<size_t>(m_nBlockSize))
         m_bLastBlock = 1;
     ++m_nBlock;
@@ -624,6 +711,7 @@ void CTransferSocket::EndTransfer(int nCode) {
         int nLength = tftp::BuildError(m_pBuffer.data(), tftp::ErrorTable::Client, nCode);
         SendToPeer(nLength);
     }
+    m_retransmit.Stop();
     if (m_pFile) {
         std::fclose(m_pFile);
         m_pFile = nullptr;
@@ -643,7 +731,7 @@ void CTransferSocket::CheckTimeout() {
     // A close "after now" means the clock was set back since; it is passed over.
     if (tClosed > tFrom && tClosed <= tNow)
         tFrom = tClosed;
-    if (tNow - m_nTimeout > tFrom) {
+    if (tNow - GiveUpSeconds() > tFrom) {
         ShowStatus("Timed out");
         EndTransfer(-1);
     }

@@ -2,6 +2,7 @@
 
 #include "AsyncSocket.h"
 #include "Clock.h"
+#include "Retransmit.h"
 #include "TransferView.h"
 
 #include <QByteArray>
@@ -12,9 +13,10 @@
 
 // The client's transfer object: one socket bound to the chosen local address
 // and one transfer, sending a local file (write request) or fetching a remote
-// one (read request). The client never retransmits; a transfer ends with the
-// last block, an error from either side, the user's Abort, or a silence
-// longer than the time-out.
+// one (read request). Its last packet (request, DATA or ACK) goes out again
+// when the server has not answered it within a retransmission interval that
+// follows the link; a transfer ends with the last block, an error from
+// either side, the user's Abort, or a silence longer than the time-out.
 class CTransferSocket : public CAsyncSocket {
 public:
     // Progress is put into words and shown at most this often, and with the
@@ -45,6 +47,12 @@ public:
     // Ends the transfer; a code of 0 to 7 first sends the server that ERROR.
     void EndTransfer(int nCode);
     void CheckTimeout();
+    // Seconds of silence after which the transfer is given up: six times the
+    // time-out when the server was sent it, else the time-out itself.
+    long GiveUpSeconds() const;
+    // When the packet in flight goes out again unanswered (tick count); 0
+    // while nothing is in flight.
+    unsigned long long RetransmissionDue() const { return m_retransmit.DueAt(); }
     // The user's Abort: ends an active transfer without a word to the server.
     void Abort();
 
@@ -87,6 +95,13 @@ private:
     // when bAnswerStranger.
     bool AcceptSource(const sockaddr_in& from, bool bAnswerStranger);
     void SendToPeer(int nLength);
+    // The last packet sent, kept for a retransmission: the packet buffer
+    // takes every datagram received.
+    void KeepSent(const uint8_t* pPacket, int nLength);
+    void SendLast();
+    void SendAck(unsigned nBlock);
+    void OnRetransmitDue();
+    void AckLastBlockAgain();
     void ApplyOptions();
     void OnServerError();
     bool UseDefaultBlockSize();
@@ -109,6 +124,10 @@ private:
     sockaddr_in m_requestAddr{};    // where the request went
     bool m_bPeerKnown = false;      // the server's transfer identifier has been seen
     bool m_bInMessageBox = false;
+    bool m_bDallying = false; // a fetch has ended: a repeat of its last block is acknowledged
+    std::vector<uint8_t> m_lastSent;
+    int m_nLastSent = 0;
+    tftp::CRetransmitTimer m_retransmit{[this] { OnRetransmitDue(); }};
 };
 
 // Opens a local file with stdio, refusing directories (which Linux would

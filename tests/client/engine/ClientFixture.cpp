@@ -11,7 +11,9 @@ char* toString(const RecordingView::Posted& p) {
     return QTest::toString(QString::asprintf("(%d, %ld, %ld)", p.nMessage, p.wParam, p.lParam));
 }
 
-ClientFixture::ClientFixture() {
+ClientFixture::ClientFixture(Ticks ticks) {
+    if (ticks == Ticks::Test)
+        SetTestTickCount(kStartTicks);
     SetHostAddressProvider([] { return std::optional<QStringList>(QStringList{"127.0.0.1"}); });
     core.m_strInbound = dir.path() + "/";
     core.m_strOutbound = dir.path() + "/";
@@ -24,6 +26,15 @@ ClientFixture::~ClientFixture() {
     CTime::SetTestTime(std::nullopt);
     SetTestTickCount(std::nullopt);
     PumpEvents(0);
+}
+
+bool ClientFixture::FireRetransmission() const {
+    const unsigned long long nDue = pTransfer ? pTransfer->RetransmissionDue() : 0;
+    if (nDue == 0)
+        return false;
+    const unsigned long long nNow = GetTickCount();
+    AdvanceTestTickCount(nDue > nNow ? nDue - nNow : 0);
+    return true;
 }
 
 CTransferSocket& ClientFixture::NewTransfer(int bSending, int nBlockSize, int nTimeout,

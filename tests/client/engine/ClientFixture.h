@@ -40,20 +40,30 @@ char* toString(const RecordingView::Posted& p);
 // One client as the main view sets it up: settings in a fresh profile, the
 // local address 127.0.0.1, inbound and outbound directory in a temporary
 // folder, and a transfer object with its socket.
+//
+// With Ticks::Test its millisecond clock stands still unless the test moves
+// it on, so the transfer's retransmission timer fires only when a test says
+// so; against real servers it runs on the real clock.
 struct ClientFixture {
+    enum class Ticks { Test, Real };
+    static constexpr unsigned long long kStartTicks = 70000;
+
     TempConfigHome config;
     QTemporaryDir dir;
     RecordingSkiffer core;
     RecordingView view;
     std::unique_ptr<CTransferSocket> pTransfer;
 
-    ClientFixture();
+    explicit ClientFixture(Ticks ticks = Ticks::Real);
     ~ClientFixture();
 
     // A fresh transfer object, set as the view sets it before a request.
     CTransferSocket& NewTransfer(int bSending, int nBlockSize = 512, int nTimeout = 10,
                                  int bSendTimeout = 0);
     CTransferSocket& T() { return *pTransfer; }
+    // Moves the test clock on to when the transfer sends its packet in
+    // flight again; false when nothing is in flight.
+    bool FireRetransmission() const;
 
     QString Path(const QString& strName) const { return dir.path() + "/" + strName; }
     void WriteLocal(const QString& strName, const QByteArray& bytes) const;

@@ -20,7 +20,7 @@ const QByteArray kDiskFull = ErrorPacket(3, "Disk full");
 const QByteArray kOptionFailurePacket("\0\x08\0\0Inconclusive system error\0", 30);
 
 struct Wire {
-    ClientFixture f;
+    ClientFixture f{ClientFixture::Ticks::Test};
     UdpPeer listener; // where requests go
     UdpPeer session;  // the server's transfer identifier
     uint16_t nClientPort = 0;
@@ -231,13 +231,15 @@ private slots:
         QCOMPARE(w.T().m_nBlock, 1);
 
         QByteArray content = Pattern(nFileSize);
-        SetTestTickCount(1000);
         QStringList expectedStatus{"Requesting file from server ..."};
         QList<long> progress;
         int nBlocks = nFileSize / nInForce + 1;
         for (int k = 1; k <= nBlocks; ++k) {
             QByteArray block = content.mid((k - 1) * nInForce, nInForce);
             AdvanceTestTickCount(CTransferSocket::kReportEveryMs); // each block's progress is due
+            // Meanwhile the timer sent the last ACK again, once (it waits
+            // 50 ms on a link this fast, then twice as long).
+            QCOMPARE(w.Reply(), Some(Ack(k - 1)));
             QCOMPARE(w.Exchange(Data(k, block)), Some(Ack(k)));
             int nSoFar = std::min(k * nInForce, nFileSize);
             progress << nSoFar;
@@ -282,6 +284,8 @@ private slots:
         QCOMPARE(w.f.view.posted, expected);
     }
 
+    // The time-out sent is the server's wait; the client gives up after six
+    // of them.
     void oackTimeoutNeverChangesOurs() {
         CTime::SetTestTime(5000);
         Wire w;
@@ -289,10 +293,10 @@ private slots:
         QVERIFY(w.Fetch());
         QCOMPARE(w.Exchange(Oack({"timeout", "1"})), Some(Ack(0)));
         QCOMPARE(w.T().m_nTimeout, 10);
-        CTime::SetTestTime(5010);
+        CTime::SetTestTime(5060);
         w.T().CheckTimeout();
         QCOMPARE(w.T().m_bActive, 1);
-        CTime::SetTestTime(5011);
+        CTime::SetTestTime(5061);
         w.T().CheckTimeout();
         QCOMPARE(w.T().m_bActive, 0);
     }
@@ -417,20 +421,25 @@ private slots:
         QCOMPARE(w.f.core.LastStatus(), strStatus);
     }
 
+    // A repeat of the block written last means its ACK was lost: it is
+    // acknowledged again, never written again; other blocks are passed over.
     void dataOutOfTurnIgnored_data() {
         QTest::addColumn<int>("nStray");
-        QTest::newRow("repeat of block 1") << 1;
-        QTest::newRow("block 3 ahead") << 3;
-        QTest::newRow("block 0") << 0;
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("repeat of block 1") << 1 << Ack(1);
+        QTest::newRow("block 3 ahead") << 3 << QByteArray();
+        QTest::newRow("block 0") << 0 << QByteArray();
     }
     void dataOutOfTurnIgnored() {
         QFETCH(int, nStray);
+        QFETCH(QByteArray, reply);
         Wire w;
         w.f.NewTransfer(0);
         QVERIFY(w.Fetch());
         QByteArray content = Pattern(1000);
         QCOMPARE(w.Exchange(Data(1, content.left(512))), Some(Ack(1)));
-        QCOMPARE(w.Exchange(Data(nStray, Pattern(512, 9))), std::nullopt);
+        QCOMPARE(w.Exchange(Data(nStray, Pattern(512, 9)), 200),
+                 reply.isEmpty() ? std::nullopt : Some(reply));
         QCOMPARE(w.T().m_nBlock, 2);
         QCOMPARE(w.f.core.statuses.size(), 2);
         QCOMPARE(w.Exchange(Data(2, content.mid(512))), Some(Ack(2)));
@@ -451,8 +460,8 @@ private slots:
         QTest::newRow("65536 is 0 on the wire") << 0 << 65536 << 0 << true;
         QTest::newRow("65537 is 1 on the wire") << 0 << 65537 << 1 << true;
         QTest::newRow("131071 is 65535 on the wire") << 0 << 131071 << 65535 << true;
-        QTest::newRow("65536 does not take 65535 again") << 0 << 65536 << 65535 << false;
         QTest::newRow("65536 does not take 1") << 0 << 65536 << 1 << false;
+        QTest::newRow("65536 does not take 65535 again") << 0 << 65536 << 65535 << false;
         QTest::newRow("send: ACK 65534 brings 65535") << 1 << 65535 << 65534 << true;
         QTest::newRow("send: ACK 65535 brings 0") << 1 << 65536 << 65535 << true;
         QTest::newRow("send: ACK 0 brings 1") << 1 << 65537 << 0 << true;
@@ -474,8 +483,10 @@ private slots:
         }
         w.T().m_nBlock = nCounter;
         auto reply = w.Exchange(bSending ? Ack(nWire) : Data(nWire, Pattern(512, 1)), 300);
-        QCOMPARE(reply.has_value(), bAnswered);
-        if (bAnswered)
+        // The block before the one awaited is not taken, but acknowledged again.
+        const bool bRepeat = !bSending && nWire == ((nCounter - 1) & 0xFFFF);
+        QCOMPARE(reply.has_value(), bAnswered || bRepeat);
+        if (bAnswered || bRepeat)
             QCOMPARE(reply->left(4), bSending ? Data(nCounter & 0xFFFF, {}) : Ack(nWire));
         QCOMPARE(w.T().m_nBlock, bAnswered ? nCounter + 1 : nCounter);
     }
@@ -608,6 +619,67 @@ private slots:
         QCOMPARE(w.f.core.LastStatus(), QString("Timed out"));
         QVERIFY(!w.T().m_pFile);
         QVERIFY(w.Silent()); // nothing goes to the server
+    }
+
+    // A silent server gets the client's last packet again: the request (to
+    // the server's port), ACK or DATA (to its transfer port), first after a
+    // second, or 50 ms once a round trip has shown the link fast, and then
+    // each time after twice as long; never waiting longer than the time-out
+    // sent to the server, and not at all while a modal window is open.
+    void silentServerGetsTheLastPacketAgain_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<int>("bSendTimeout"); // with a time-out of 1 s
+        QTest::addColumn<int>("nAnswers");     // datagrams the server answered first
+        QTest::addColumn<QByteArray>("again"); // empty: the request
+        QTest::addColumn<QList<int>>("waits");
+        const QByteArray content = Pattern(700);
+        QTest::newRow("fetch, the request")
+            << 0 << 0 << 0 << QByteArray() << QList<int>{1000, 2000, 4000};
+        QTest::newRow("fetch, the request, capped by the time-out")
+            << 0 << 1 << 0 << QByteArray() << QList<int>{1000, 1000, 1000};
+        QTest::newRow("fetch, ACK 0 after the OACK")
+            << 0 << 0 << 1 << Ack(0) << QList<int>{50, 100, 200};
+        QTest::newRow("fetch, ACK 1") << 0 << 0 << 2 << Ack(1) << QList<int>{50, 100, 200};
+        QTest::newRow("send, the request")
+            << 1 << 0 << 0 << QByteArray() << QList<int>{1000, 2000, 4000};
+        QTest::newRow("send, DATA 1")
+            << 1 << 0 << 1 << Data(1, content.left(512)) << QList<int>{50, 100, 200};
+        QTest::newRow("send, the last DATA")
+            << 1 << 1 << 2 << Data(2, content.mid(512)) << QList<int>{50, 100, 200};
+    }
+    void silentServerGetsTheLastPacketAgain() {
+        QFETCH(int, bSending);
+        QFETCH(int, bSendTimeout);
+        QFETCH(int, nAnswers);
+        QFETCH(QByteArray, again);
+        QFETCH(QList<int>, waits);
+        Wire w;
+        w.f.NewTransfer(bSending, 512, 1, bSendTimeout);
+        const QByteArray content = Pattern(700);
+        QVERIFY(bSending ? w.Send(content) : w.Fetch());
+        for (int i = 0; i < nAnswers; ++i) {
+            const QByteArray answer = bSending ? Ack(i)
+                                      : i == 0 ? Oack({"tsize", "700"})
+                                               : Data(i, content.left(512));
+            QVERIFY(w.Exchange(answer));
+        }
+        UdpPeer& to = again.isEmpty() ? w.listener : w.session;
+        const QByteArray expected = again.isEmpty() ? w.request : again;
+        for (int nWait : waits) {
+            AdvanceTestTickCount(static_cast<unsigned long long>(nWait - 1));
+            QVERIFY(w.Silent(20));
+            AdvanceTestTickCount(1);
+            QCOMPARE(to.Receive(), Some(expected));
+        }
+        {
+            CModalScope dialog;
+            AdvanceTestTickCount(10000);
+            QVERIFY(w.Silent(20));
+        }
+        QVERIFY(w.f.FireRetransmission());
+        QCOMPARE(to.Receive(), Some(expected));
+        w.T().Abort(); // and then nothing more
+        QVERIFY(!w.f.FireRetransmission());
     }
 
     void idleCountDrivesTheCheck_data() {
