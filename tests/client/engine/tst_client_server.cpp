@@ -1,7 +1,10 @@
 // The client's transfer object against our own server engine, both running
 // in this process on 127.0.0.1: the two programs must agree on the wire.
 #include "ClientFixture.h"
+#include "ClientSession.h"
+#include "HookedNetwork.h"
 #include "OwnServer.h"
+#include "Relay.h"
 
 #include <QFile>
 #include <QtTest>
@@ -92,6 +95,132 @@ private slots:
         QCOMPARE(bStarted, 1);
         QVERIFY(f.WaitForEnd());
         QCOMPARE(f.core.LastStatus(), status);
+    }
+
+    // Both programs through a network in this process that loses one
+    // datagram, at each step of a transfer, each way: the side waiting for
+    // it sends its last packet again on its own timer, and the file arrives
+    // whole with no more datagrams than that loss needs.
+    void oneLostDatagram_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<int>("nBlockSize");
+        QTest::addColumn<unsigned>("nOpcode"); // of the datagram lost
+        QTest::addColumn<unsigned>("nBlock");  // its block number, for DATA and ACK
+        struct Step {
+            const char* name;
+            unsigned nOpcode, nBlock;
+        };
+        // Five blocks: four full ones and a short one.
+        const Step fetch[] = {{"request", 1, 0},    {"OACK", 6, 0},        {"ACK 0", 4, 0},
+                              {"first DATA", 3, 1}, {"middle DATA", 3, 3}, {"middle ACK", 4, 3},
+                              {"last DATA", 3, 5},  {"last ACK", 4, 5}};
+        const Step send[] = {{"request", 2, 0},     {"ACK 0", 4, 0},      {"first DATA", 3, 1},
+                             {"middle DATA", 3, 3}, {"middle ACK", 4, 3}, {"last DATA", 3, 5},
+                             {"last ACK", 4, 5}};
+        for (const Step& step : fetch)
+            QTest::addRow("fetch, %s", step.name) << 0 << 512 << step.nOpcode << step.nBlock;
+        for (const Step& step : send)
+            QTest::addRow("send, %s", step.name) << 1 << 512 << step.nOpcode << step.nBlock;
+        QTest::addRow("send with blksize, OACK") << 1 << 1024 << 6u << 0u;
+    }
+    void oneLostDatagram() {
+        QFETCH(int, bSending);
+        QFETCH(int, nBlockSize);
+        QFETCH(unsigned, nOpcode);
+        QFETCH(unsigned, nBlock);
+        HookedNetwork net;
+        OwnServer server(6969);
+        ClientFixture f(ClientFixture::Ticks::Test);
+        net.SetSockets([&] {
+            std::vector<CAsyncSocket*> sockets{server.pListener, f.pTransfer.get()};
+            for (CClientSession* pSession : server.pListener->m_pSession)
+                sockets.push_back(pSession);
+            for (CClientSession* pSession : server.pListener->m_lingering)
+                sockets.push_back(pSession);
+            return sockets;
+        });
+        bool bLost = false;
+        net.SetLoss([&](const HookedNetwork::Sent& sent, int) {
+            const bool bBlock = nOpcode == 3 || nOpcode == 4;
+            if (bLost || WireOpcode(sent.bytes) != nOpcode ||
+                (bBlock && WireBlock(sent.bytes) != nBlock))
+                return false;
+            return bLost = true;
+        });
+        const QByteArray content = Pattern(4 * nBlockSize + 252);
+        f.NewTransfer(bSending, nBlockSize, 10, 0);
+        if (bSending) {
+            f.WriteLocal("out.bin", content);
+            QCOMPARE(f.T().StartSend("remote.bin", "out.bin", "127.0.0.1", 6969, 1, {}), 1);
+        } else {
+            server.Put("remote.bin", content);
+            QCOMPARE(f.T().StartFetch("remote.bin", "got.bin", "127.0.0.1", 6969, 1), 1);
+        }
+        CClientSession* pSession = nullptr;
+        for (int i = 0; i < 20; ++i) {
+            QVERIFY(net.Deliver());
+            pSession = pSession ? pSession : server.pListener->m_pSession[0];
+            if (!f.T().m_bActive && pSession && !pSession->IsActive())
+                break;
+            // Nothing on the wire: on to the next retransmission.
+            unsigned long long nDue = f.T().RetransmissionDue();
+            const unsigned long long nServerDue = pSession ? pSession->RetransmissionDue() : 0;
+            if (nServerDue && (!nDue || nServerDue < nDue))
+                nDue = nServerDue;
+            QVERIFY2(nDue, "nothing in flight, yet the transfer has not ended");
+            AdvanceTestTickCount(nDue - GetTickCount());
+        }
+        QVERIFY(bLost);
+        QVERIFY(pSession);
+        QCOMPARE(pSession->GetPhase(), CClientSession::Phase::Completed);
+        QCOMPARE(bSending ? server.Get("remote.bin") : f.ReadLocal("got.bin"), content);
+        QCOMPARE(f.core.LastStatus(),
+                 bSending ? QString("Sent %1 bytes (100%)").arg(content.size())
+                          : QString("Received %1 bytes (5 blocks) - Done").arg(content.size()));
+        // Request, first answer (and ACK 0 after an OACK), five blocks, five
+        // ACKs; then the lost one again, and what each side's timer or a
+        // repeat from the other sends meanwhile: never a packet three times
+        // more, nor a block sent for a repeated ACK.
+        const int nLossless = bSending ? 12 : 13;
+        QVERIFY2(int(net.sent.size()) <= nLossless + 4,
+                 qPrintable(QString::number(net.sent.size())));
+        QMap<QByteArray, int> copies;
+        for (const HookedNetwork::Sent& sent : net.sent)
+            ++copies[sent.bytes];
+        for (auto it = copies.begin(); it != copies.end(); ++it)
+            QVERIFY2(it.value() <= (WireOpcode(it.key()) == 3 ? 2 : 3),
+                     qPrintable(QString("%1 times: opcode %2 block %3")
+                                    .arg(it.value())
+                                    .arg(WireOpcode(it.key()))
+                                    .arg(WireBlock(it.key()))));
+    }
+
+    // The same over real sockets through a relay that loses one datagram in
+    // twenty, both ways.
+    void lossyLink_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::newRow("fetch") << 0;
+        QTest::newRow("send") << 1;
+    }
+    void lossyLink() {
+        QFETCH(int, bSending);
+        OwnServer server;
+        Relay relay(server.nPort, {0.05, 0, 0}, 20261210u + static_cast<uint32_t>(bSending));
+        QVERIFY(relay.Ok());
+        ClientFixture f;
+        const QByteArray content = Pattern(64 * 1024 + 100);
+        f.NewTransfer(bSending, 512, 10, 0);
+        if (bSending) {
+            f.WriteLocal("out.bin", content);
+            QCOMPARE(f.T().StartSend("remote.bin", "out.bin", "127.0.0.1", relay.Port(), 1, {}), 1);
+        } else {
+            server.Put("remote.bin", content);
+            QCOMPARE(f.T().StartFetch("remote.bin", "got.bin", "127.0.0.1", relay.Port(), 1), 1);
+        }
+        QVERIFY(f.WaitForEnd(60000));
+        QVERIFY(relay.Stats().nDropped >= 5);
+        QCOMPARE(bSending ? server.Get("remote.bin") : f.ReadLocal("got.bin"), content);
+        QVERIFY(f.core.LastStatus().endsWith(bSending ? "(100%)" : "- Done"));
     }
 
     void serverThatStoppedServingRefuses() {
