@@ -9,9 +9,10 @@ namespace {
 constexpr double kClockGranularityMs = 1;
 } // namespace
 
-void RetransmitInterval::Sent(unsigned long long nNow) {
+void RetransmitInterval::Sent(unsigned long long nNow, bool bAck) {
     m_nSentAt = nNow;
     m_bInFlight = true;
+    m_bAck = bAck;
     m_nRetries = 0;
 }
 
@@ -54,13 +55,18 @@ unsigned RetransmitInterval::EstimateMs() const {
 
 unsigned RetransmitInterval::CurrentMs() const {
     unsigned long long nMs = EstimateMs();
-    for (int i = 0; i < m_nRetries && nMs < kCeilingMs; ++i)
+    int nDoublings = m_nRetries;
+    if (m_bAck && m_nRetries > 0) {
+        nMs = std::max<unsigned long long>(nMs, kPatientMs);
+        --nDoublings;
+    }
+    for (int i = 0; i < nDoublings && nMs < kCeilingMs; ++i)
         nMs *= 2;
     return Capped(nMs);
 }
 
-void CRetransmitTimer::Sent() {
-    m_interval.Sent(GetTickCount());
+void CRetransmitTimer::Sent(bool bAck) {
+    m_interval.Sent(GetTickCount(), bAck);
     m_timer.Start(m_interval.CurrentMs());
 }
 

@@ -12,18 +12,28 @@ namespace tftp {
 // first try only (Karn's rule: the answer to a packet sent twice may be the
 // answer to either). Each retransmission of the same packet doubles the
 // wait; a new packet goes back to the estimate.
+//
+// An ACK goes again soon once, then patiently: the sender of the block it
+// waits for is the one that should send again, and common senders (those of
+// tftp-hpa among them) start their own wait afresh with every repeated ACK,
+// so a quick run of them would keep the lost block from ever going again.
+// The first repeat brings it at once from senders that answer a repeated
+// ACK with the block; the later ones only rescue a transfer whose sender has
+// fallen silent.
 class RetransmitInterval {
 public:
     static constexpr unsigned kInitialMs = 1000; // before any round trip is known
     static constexpr unsigned kFloorMs = 50;
     static constexpr unsigned kCeilingMs = 60000;
+    static constexpr unsigned kPatientMs = 8000; // an ACK's second and later repeats
 
     // The peer's own time-out (its "timeout" option): never waited longer
     // than that. 0: no cap.
     void SetCapMs(unsigned nMs) { m_nCapMs = nMs; }
 
-    // A new packet went out at nNow (milliseconds).
-    void Sent(unsigned long long nNow);
+    // A new packet went out at nNow (milliseconds); bAck: an acknowledgement,
+    // sent again patiently.
+    void Sent(unsigned long long nNow, bool bAck = false);
     // The packet in flight went out again at nNow.
     void Resent(unsigned long long nNow);
     // The peer answered the packet in flight at nNow.
@@ -45,6 +55,7 @@ private:
     unsigned m_nCapMs = 0;
     unsigned long long m_nSentAt = 0;
     bool m_bInFlight = false;
+    bool m_bAck = false;
     int m_nRetries = 0;
     bool m_bSampled = false;
     double m_dSmoothed = 0;
@@ -59,7 +70,7 @@ public:
     explicit CRetransmitTimer(std::function<void()> onDue) : m_timer(std::move(onDue)) {}
 
     void SetCapMs(unsigned nMs) { m_interval.SetCapMs(nMs); }
-    void Sent();
+    void Sent(bool bAck = false);
     void Resent();
     // The peer answered: the round trip is sampled; what is sent next arms
     // the timer again.

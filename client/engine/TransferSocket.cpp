@@ -529,7 +529,7 @@ void CTransferSocket::OnDataPacket() {
         SendAck(static_cast<unsigned>(m_nBlock));
         ++m_nBlock;
         if (!bLast) {
-            m_retransmit.Sent();
+            m_retransmit.Sent(true);
             return;
         }
         m_szStatus = QString::asprintf("Received %lu bytes (%lu blocks) - Done",
@@ -634,7 +634,7 @@ void CTransferSocket::ApplyOptions() {
     }
     m_retransmit.Answered();
     SendAck(0);
-    m_retransmit.Sent();
+    m_retransmit.Sent(true);
 }
 
 // A server that does not acknowledge "blksize" uses the default block size

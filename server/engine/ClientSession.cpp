@@ -392,7 +392,8 @@ void CClientSession::SendFirstAnswer(int nLength) {
     m_firstAnswer = QByteArray(reinterpret_cast<const char*>(m_pBuffer.data()), nLength);
     m_nBlockSentTick = GetTickCount();
     SendPacket(nLength);
-    m_retransmit.Sent();
+    // A store's first answer waits for the client's block, as its ACKs do.
+    m_retransmit.Sent(m_nOpcode == OP_WRQ);
 }
 
 bool CClientSession::SetBlockSize(bool bSending) {
@@ -669,7 +670,7 @@ void CClientSession::HandleData() {
     if (bLast)
         End(CWharfCore::kTransferComplete);
     else
-        m_retransmit.Sent();
+        m_retransmit.Sent(true);
 }
 
 void CClientSession::SendAck() {

@@ -11,8 +11,8 @@ class TestRetransmit : public QObject {
 private slots:
     void cleanup() { SetTestTickCount(std::nullopt); }
 
-    // Events in milliseconds: S a new packet sent, R the same packet sent
-    // again, A the peer's answer.
+    // Events in milliseconds: S a new packet sent, K a new ACK sent, R the
+    // same packet sent again, A the peer's answer.
     void interval_data() {
         QTest::addColumn<QString>("events");
         QTest::addColumn<unsigned>("cap");
@@ -39,6 +39,10 @@ private slots:
         QTest::newRow("... and the estimate") << "S0 A100 S100" << 200u << 200u;
         QTest::newRow("... and the doubling") << "S0 R1 R2 R3" << 1000u << 1000u;
         QTest::newRow("... but not a shorter wait") << "S0 A10 S10" << 1000u << 50u;
+        QTest::newRow("an ACK goes again soon") << "S0 A0 K0" << 0u << 50u;
+        QTest::newRow("... then patiently") << "S0 A0 K0 R50" << 0u << 8000u;
+        QTest::newRow("... and doubling") << "S0 A0 K0 R50 R8050" << 0u << 16000u;
+        QTest::newRow("... within the peer's time-out") << "S0 A0 K0 R50" << 1000u << 1000u;
     }
     void interval() {
         QFETCH(QString, events);
@@ -51,6 +55,9 @@ private slots:
             switch (event.at(0).toLatin1()) {
             case 'S':
                 interval.Sent(nAt);
+                break;
+            case 'K':
+                interval.Sent(nAt, true);
                 break;
             case 'R':
                 interval.Resent(nAt);

@@ -624,8 +624,9 @@ private slots:
     // A silent server gets the client's last packet again: the request (to
     // the server's port), ACK or DATA (to its transfer port), first after a
     // second, or 50 ms once a round trip has shown the link fast, and then
-    // each time after twice as long; never waiting longer than the time-out
-    // sent to the server, and not at all while a modal window is open.
+    // each time after twice as long (an ACK soon once, then patiently);
+    // never waiting longer than the time-out sent to the server, and not at
+    // all while a modal window is open.
     void silentServerGetsTheLastPacketAgain_data() {
         QTest::addColumn<int>("bSending");
         QTest::addColumn<int>("bSendTimeout"); // with a time-out of 1 s
@@ -638,8 +639,10 @@ private slots:
         QTest::newRow("fetch, the request, capped by the time-out")
             << 0 << 1 << 0 << QByteArray() << QList<int>{1000, 1000, 1000};
         QTest::newRow("fetch, ACK 0 after the OACK")
-            << 0 << 0 << 1 << Ack(0) << QList<int>{50, 100, 200};
-        QTest::newRow("fetch, ACK 1") << 0 << 0 << 2 << Ack(1) << QList<int>{50, 100, 200};
+            << 0 << 0 << 1 << Ack(0) << QList<int>{50, 8000, 16000};
+        QTest::newRow("fetch, ACK 1") << 0 << 0 << 2 << Ack(1) << QList<int>{50, 8000, 16000};
+        QTest::newRow("fetch, ACK 1, capped by the time-out")
+            << 0 << 1 << 2 << Ack(1) << QList<int>{50, 1000, 1000};
         QTest::newRow("send, the request")
             << 1 << 0 << 0 << QByteArray() << QList<int>{1000, 2000, 4000};
         QTest::newRow("send, DATA 1")
