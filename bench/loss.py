@@ -42,6 +42,8 @@ import threading
 import time
 import zlib
 
+import wharfkeep_settings
+
 HOST = "127.0.0.1"
 BLOCK = 512
 
@@ -206,28 +208,8 @@ def tail_line(path):
     return lines[-1][:160] if lines else ""
 
 
-def wharfkeep_config(config, port, serve, incoming, position):
-    """A settings folder that makes wharfkeep serve `serve` on HOST:port, as
-    bench/run.py writes it."""
-    # The first level of the key path is the settings folder itself.
-    key = os.path.join(config, "Harnwick")
-    os.makedirs(key, exist_ok=True)
-    with open(os.path.join(key, "Wharfkeep.ini"), "w") as f:
-        f.write("[General]\n")
-        f.write("OutPath=%s/\nInPath=%s/\n" % (serve, incoming))
-        f.write("Port=%d\nTimeout=30\n" % port)
-        # Progress bars in the view; tsize and timeout options honoured.
-        f.write("bDisplay=1\nbDelete=12\nbForce=0\nbAllow=0\nbDeny=0\n")
-        f.write("nDefAddress=%d\n" % position)
-    return config
-
-
-def wharfkeep_env(config):
-    env = dict(os.environ)
-    env.update({"XDG_CONFIG_HOME": config, "QT_QPA_PLATFORM": "offscreen"})
-    env.pop("DISPLAY", None)
-    env.pop("WAYLAND_DISPLAY", None)
-    return env
+wharfkeep_config = wharfkeep_settings.write_config
+wharfkeep_env = wharfkeep_settings.environment
 
 
 # ---------------------------------------------------------------- servers

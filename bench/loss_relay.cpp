@@ -14,29 +14,17 @@
 // Exits 0 after relaying, 1 when its sockets could not be made, 2 on bad
 // arguments.
 #include "Relay.h"
+#include "Signals.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
-
-int g_nSignalPipe[2] = {-1, -1};
-
-// Only the write is safe in a signal handler; the event loop reads the pipe.
-void OnSignal(int) {
-    const int nSaved = errno;
-    const char c = 1;
-    [[maybe_unused]] ssize_t n = ::write(g_nSignalPipe[1], &c, 1);
-    errno = nSaved;
-}
 
 bool ParseLong(const char* pText, long nMin, long nMax, long* pValue) {
     char* pEnd = nullptr;
@@ -79,27 +67,10 @@ int main(int argc, char** argv) {
         return Usage();
 
     QCoreApplication app(argc, argv);
-    if (::pipe2(g_nSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::perror("loss_relay: pipe");
-        return 1;
-    }
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
+    QuitOnTerminationSignals();
     // The bench reads the first line and may stop reading: a closed pipe
     // must not end the relay before its time.
     std::signal(SIGPIPE, SIG_IGN);
-
-    QSocketNotifier stopNotifier(g_nSignalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [] {
-        char buffer[16];
-        while (::read(g_nSignalPipe[0], buffer, sizeof buffer) > 0) {
-        }
-        QCoreApplication::quit();
-    });
 
     Relay relay(static_cast<uint16_t>(nServerPort), {loss, 0, 0}, static_cast<uint32_t>(nSeed));
     if (!relay.Ok()) {

@@ -24,6 +24,8 @@ import sys
 import tempfile
 import time
 
+import wharfkeep_settings
+
 PAIRS = max(1, int(os.environ.get("BENCH_PAIRS", "7")))
 PAUSE = float(os.environ.get("BENCH_PAUSE", "0.5"))
 # wharfkeep frees an ended transfer's slot at its next idle-time sweep, which
@@ -275,27 +277,11 @@ class Server:
 
 def wharfkeep_config(name, port, serve, incoming, loopback_position):
     """A settings folder that makes wharfkeep serve `serve` on HOST:port."""
-    config = os.path.join(scratch, name)
-    # The first level of the key path is the settings folder itself.
-    key = os.path.join(config, "Harnwick")
-    os.makedirs(key, exist_ok=True)
-    with open(os.path.join(key, "Wharfkeep.ini"), "w") as f:
-        f.write("[General]\n")
-        f.write("OutPath=%s/\nInPath=%s/\n" % (serve, incoming))
-        f.write("Port=%d\nTimeout=30\n" % port)
-        # Progress bars in the view; tsize and timeout options honoured.
-        f.write("bDisplay=1\nbDelete=12\nbForce=0\nbAllow=0\nbDeny=0\n")
-        f.write("nDefAddress=%d\n" % loopback_position)
-    return config
+    return wharfkeep_settings.write_config(os.path.join(scratch, name), port, serve, incoming,
+                                           loopback_position)
 
 
-def wharfkeep_env(config, extra=None):
-    env = dict(os.environ)
-    env.update({"XDG_CONFIG_HOME": config, "QT_QPA_PLATFORM": "offscreen"})
-    env.pop("DISPLAY", None)
-    env.pop("WAYLAND_DISPLAY", None)
-    env.update(extra or {})
-    return env
+wharfkeep_env = wharfkeep_settings.environment
 
 
 # ---------------------------------------------------------------- one run

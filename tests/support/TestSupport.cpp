@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "Clock.h"
 #include "MessageBox.h"
 
 #include <arpa/inet.h>
@@ -238,4 +239,12 @@ QByteArray Pattern(int nSize, int nSeed) {
         bytes[i] = static_cast<char>(x & 0xFF);
     }
     return bytes;
+}
+
+bool AdvanceTestTicksTo(unsigned long long nDue) {
+    if (nDue == 0)
+        return false;
+    const unsigned long long nNow = GetTickCount();
+    AdvanceTestTickCount(nDue > nNow ? nDue - nNow : 0);
+    return true;
 }

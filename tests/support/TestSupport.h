@@ -16,6 +16,10 @@ QByteArray Pattern(int nSize, int nSeed = 0);
 // Runs the Qt event loop for at most ms milliseconds.
 void PumpEvents(int ms);
 
+// Moves the test tick count on to nDue, when a retransmission timer is due,
+// which fires it; false (and nothing moved) for 0: nothing is in flight.
+bool AdvanceTestTicksTo(unsigned long long nDue);
+
 // A plain UDP peer on 127.0.0.1 for wire tests. Receives pump the Qt event
 // loop while they wait, so the code under test keeps running.
 class UdpPeer {

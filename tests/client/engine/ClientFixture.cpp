@@ -29,12 +29,7 @@ ClientFixture::~ClientFixture() {
 }
 
 bool ClientFixture::FireRetransmission() const {
-    const unsigned long long nDue = pTransfer ? pTransfer->RetransmissionDue() : 0;
-    if (nDue == 0)
-        return false;
-    const unsigned long long nNow = GetTickCount();
-    AdvanceTestTickCount(nDue > nNow ? nDue - nNow : 0);
-    return true;
+    return AdvanceTestTicksTo(pTransfer ? pTransfer->RetransmissionDue() : 0);
 }
 
 CTransferSocket& ClientFixture::NewTransfer(int bSending, int nBlockSize, int nTimeout,

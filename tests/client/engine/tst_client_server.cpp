@@ -22,6 +22,17 @@ void AddRows() {
     QTest::addRow("netascii, 1000 bytes") << 1000 << 512 << 0;
     QTest::addRow("netascii, 1024 bytes, block size 1024") << 1024 << 1024 << 0;
 }
+
+// Sends the content to the server, or fetches it from there, as the
+// transfer object was set up (m_bSending).
+bool Start(ClientFixture& f, const OwnServer& server, uint16_t nPort, const QByteArray& content) {
+    if (f.T().m_bSending) {
+        f.WriteLocal("out.bin", content);
+        return f.T().StartSend("remote.bin", "out.bin", "127.0.0.1", nPort, 1, {}) == 1;
+    }
+    server.Put("remote.bin", content);
+    return f.T().StartFetch("remote.bin", "got.bin", "127.0.0.1", nPort, 1) == 1;
+}
 } // namespace
 
 class TestClientServer : public QObject {
@@ -149,13 +160,7 @@ private slots:
         });
         const QByteArray content = Pattern(4 * nBlockSize + 252);
         f.NewTransfer(bSending, nBlockSize, 10, 0);
-        if (bSending) {
-            f.WriteLocal("out.bin", content);
-            QCOMPARE(f.T().StartSend("remote.bin", "out.bin", "127.0.0.1", 6969, 1, {}), 1);
-        } else {
-            server.Put("remote.bin", content);
-            QCOMPARE(f.T().StartFetch("remote.bin", "got.bin", "127.0.0.1", 6969, 1), 1);
-        }
+        QVERIFY(Start(f, server, 6969, content));
         CClientSession* pSession = nullptr;
         for (int i = 0; i < 20; ++i) {
             QVERIFY(net.Deliver());
@@ -210,13 +215,7 @@ private slots:
         ClientFixture f;
         const QByteArray content = Pattern(64 * 1024 + 100);
         f.NewTransfer(bSending, 512, 10, 0);
-        if (bSending) {
-            f.WriteLocal("out.bin", content);
-            QCOMPARE(f.T().StartSend("remote.bin", "out.bin", "127.0.0.1", relay.Port(), 1, {}), 1);
-        } else {
-            server.Put("remote.bin", content);
-            QCOMPARE(f.T().StartFetch("remote.bin", "got.bin", "127.0.0.1", relay.Port(), 1), 1);
-        }
+        QVERIFY(Start(f, server, relay.Port(), content));
         QVERIFY(f.WaitForEnd(60000));
         QVERIFY(relay.Stats().nDropped >= 5);
         QCOMPARE(bSending ? server.Get("remote.bin") : f.ReadLocal("got.bin"), content);

@@ -30,12 +30,7 @@ ServerFixture::~ServerFixture() {
 
 bool ServerFixture::FireRetransmission(int nSlot) const {
     const CClientSession* pSession = Session(nSlot);
-    const unsigned long long nDue = pSession ? pSession->RetransmissionDue() : 0;
-    if (nDue == 0)
-        return false;
-    const unsigned long long nNow = GetTickCount();
-    AdvanceTestTickCount(nDue > nNow ? nDue - nNow : 0);
-    return true;
+    return AdvanceTestTicksTo(pSession ? pSession->RetransmissionDue() : 0);
 }
 
 void ServerFixture::WriteOut(const QString& name, const QByteArray& bytes) const {

@@ -1,0 +1,31 @@
+"""How the benchmarks start wharfkeep: a settings folder of its own that
+makes it serve one folder on 127.0.0.1 and a given port, headless."""
+
+import os
+
+
+def write_config(config, port, serve, incoming, loopback_position):
+    """Writes the settings into the folder `config`, which becomes the
+    server's XDG_CONFIG_HOME, and returns it."""
+    # The first level of the key path is the settings folder itself.
+    key = os.path.join(config, "Harnwick")
+    os.makedirs(key, exist_ok=True)
+    with open(os.path.join(key, "Wharfkeep.ini"), "w") as f:
+        f.write("[General]\n")
+        f.write("OutPath=%s/\nInPath=%s/\n" % (serve, incoming))
+        f.write("Port=%d\nTimeout=30\n" % port)
+        # Progress bars in the view; tsize and timeout options honoured.
+        f.write("bDisplay=1\nbDelete=12\nbForce=0\nbAllow=0\nbDeny=0\n")
+        f.write("nDefAddress=%d\n" % loopback_position)
+    return config
+
+
+def environment(config, extra=None):
+    """The environment of a server with the settings in `config`, without a
+    display."""
+    env = dict(os.environ)
+    env.update({"XDG_CONFIG_HOME": config, "QT_QPA_PLATFORM": "offscreen"})
+    env.pop("DISPLAY", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    env.update(extra or {})
+    return env
