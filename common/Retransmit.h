@@ -41,15 +41,12 @@ public:
 
     // The wait for the packet in flight.
     unsigned CurrentMs() const;
-    // The wait for a packet sent once, from what the link has shown so far.
-    unsigned EstimateMs() const;
-    // Times the packet in flight has gone out again.
-    int Retries() const { return m_nRetries; }
-    bool HasSample() const { return m_bSampled; }
-    double SmoothedMs() const { return m_dSmoothed; }
-    double VariationMs() const { return m_dVariation; }
+    // When the packet in flight last went out.
+    unsigned long long SentAt() const { return m_nSentAt; }
 
 private:
+    // The wait for a packet sent once, from what the link has shown so far.
+    unsigned EstimateMs() const;
     unsigned Capped(unsigned long long nMs) const;
 
     unsigned m_nCapMs = 0;
@@ -79,10 +76,10 @@ public:
     // be taken (a message box is open).
     void Postpone();
     void Stop() { m_timer.Stop(); }
-    bool IsActive() const { return m_timer.IsActive(); }
     // The tick count it is due at; 0 while it is stopped.
     unsigned long long DueAt() const { return m_timer.IsActive() ? m_timer.Deadline() : 0; }
-    const RetransmitInterval& Interval() const { return m_interval; }
+    // When the packet in flight last went out (tick count).
+    unsigned long long SentAt() const { return m_interval.SentAt(); }
 
 private:
     RetransmitInterval m_interval;

@@ -390,7 +390,6 @@ int CClientSession::OpenLocalFile(bool bRead, const QByteArray& directory, bool 
 
 void CClientSession::SendFirstAnswer(int nLength) {
     m_firstAnswer = QByteArray(reinterpret_cast<const char*>(m_pBuffer.data()), nLength);
-    m_nBlockSentTick = GetTickCount();
     SendPacket(nLength);
     // A store's first answer waits for the client's block, as its ACKs do.
     m_retransmit.Sent(m_nOpcode == OP_WRQ);
@@ -466,7 +465,6 @@ bool CClientSession::Retransmit() {
     } else {
         SendAck();
     }
-    m_nBlockSentTick = GetTickCount();
     m_retransmit.Resent();
     return true;
 }
@@ -576,7 +574,7 @@ void CClientSession::HandleAck() {
 // fall due). Sooner it is a late duplicate, and answering it would double the
 // stream from then on.
 void CClientSession::ResendWhenLost() {
-    if (GetTickCount() - m_nBlockSentTick < kRepeatAfterMs)
+    if (GetTickCount() - m_retransmit.SentAt() < kRepeatAfterMs)
         return;
     if (!m_pOwner || !m_pOwner->CountRetransmission(m_nSlot))
         return;
@@ -615,7 +613,6 @@ void CClientSession::SendNextBlock() {
     m_nLastRead = static_cast<int>(n);
     PutWord(m_pBuffer.data(), OP_DATA);
     PutWord(m_pBuffer.data() + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
-    m_nBlockSentTick = GetTickCount();
     SendPacket(kHeaderSize + static_cast<int>(n));
     if (static_cast<int>(n) < m_nBlockSize && m_bNetascii)
         m_nTotal = m_nSent + n;
@@ -676,7 +673,6 @@ void CClientSession::HandleData() {
 void CClientSession::SendAck() {
     PutWord(m_pBuffer.data(), OP_ACK);
     PutWord(m_pBuffer.data() + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
-    m_nBlockSentTick = GetTickCount();
     SendPacket(4);
 }
 

@@ -129,7 +129,6 @@ private:
     bool m_bEndReported = false;
     uint64_t m_nAckedBytes = 0; // of a read: what the client has confirmed
     uint64_t m_nAckedBlocks = 0;
-    unsigned long long m_nBlockSentTick = 0; // when the packet in flight last went out
     tftp::CRetransmitTimer m_retransmit{[this] { OnRetransmitDue(); }};
     dev_t m_device = 0; // identity of the open file
     ino_t m_inode = 0;
