@@ -30,6 +30,10 @@ constexpr const char* kModeOctet = "octet";
 constexpr const char* kOptTsize = "tsize";
 constexpr const char* kOptTimeout = "timeout";
 constexpr const char* kOptBlksize = "blksize";
+constexpr const char* kOptWindowsize = "windowsize";
+// RFC 7440 bounds of a window, in blocks; 1 is lock-step.
+constexpr int kMinWindowSize = 1;
+constexpr int kMaxWindowSize = 65535;
 
 // How the local file is opened for each mode and direction, indexed
 // netascii-read, netascii-write, octet-read, octet-write.

@@ -5,7 +5,7 @@ BUILD_PACKAGES="cmake ninja-build g++ qt6-base-dev"
 # The Debian package (tools/package.sh): dpkg-shlibdeps (dpkg-dev) works
 # out its Depends, and CPack runs `file` to find the programs to give it.
 PACKAGE_PACKAGES="dpkg-dev file"
-# Real TFTP peers for the interoperability tests; tftpd-hpa is run by the
+# Real TFTP peers for the interoperability tests; tftpd-hpa and atftpd are run by the
 # tests themselves on loopback ports, never as the system service.
 # A virtual X server and a window manager for the tests that need real
 # windows (activation, focus, frames); xprop tells when the manager is up.
@@ -15,7 +15,7 @@ PACKAGE_PACKAGES="dpkg-dev file"
 # entries, render the man pages (man-db, groff-base), verify the service
 # unit (systemd, installed, never started), read the programs (binutils)
 # and build the package.
-TEST_PACKAGES="curl tftp-hpa atftp busybox tftpd-hpa xvfb openbox x11-utils clang libclang-rt-14-dev
+TEST_PACKAGES="curl tftp-hpa atftp atftpd busybox tftpd-hpa xvfb openbox x11-utils clang libclang-rt-14-dev
     python3 desktop-file-utils man-db groff-base systemd binutils $PACKAGE_PACKAGES"
 
 install_packages() {

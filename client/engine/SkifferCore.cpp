@@ -4,6 +4,7 @@
 #include "Tftp.h"
 #include "TransferSocket.h"
 
+#include <algorithm>
 #include <cassert>
 #include <climits>
 
@@ -66,6 +67,9 @@ void CSkifferCore::LoadSettings() {
     m_nDefaultIP = 0;
     m_nDefaultIP = static_cast<int>(
         tftp::LeadingDigits(GetProfileString(kOptions, "Default IP").toLatin1(), INT_MAX));
+    m_nWindow = static_cast<int>(std::clamp<unsigned long>(
+        tftp::LeadingDigits(GetProfileString(kOptions, "Window").toLatin1(), tftp::kMaxWindowSize),
+        tftp::kMinWindowSize, tftp::kMaxWindowSize));
     m_strInbound = GetProfileString(kOptions, "Inbound");
     m_strOutbound = GetProfileString(kOptions, "Outbound");
     m_strHost = GetProfileString(kStartup, "Host");

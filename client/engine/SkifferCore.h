@@ -25,6 +25,9 @@ public:
     int m_bTruncate = 0;
     int m_bChangeButtons = 0;
     int m_nDefaultIP = 0;
+    // Blocks per acknowledgement asked of the server ("Window"); 1 sends no
+    // windowsize option.
+    int m_nWindow = 1;
     QString m_strInbound;
     QString m_strOutbound;
     QString m_strHost;

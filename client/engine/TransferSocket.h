@@ -58,6 +58,9 @@ public:
 
     int m_bSendTimeout = 0;
     int m_nBlockSize = 512;
+    // Blocks per acknowledgement: asked for when above 1, then what the
+    // server granted (1 when its answer leaves the option out).
+    int m_nWindowSize = 1;
     QString m_strLocalAddress;
     CTransferView* m_pView = nullptr;
     sockaddr_in m_peerAddr{};

@@ -6,9 +6,11 @@
 #include "LocalAddress.h"
 #include "MessageBox.h"
 #include "Registry.h"
+#include "Tftp.h"
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 #include <cassert>
 #include <cstdio>
 
@@ -17,6 +19,15 @@ CWharfCore* g_pCore = nullptr;
 
 const char* const kKeyPath[] = {"Software", "Harnwick", "Wharfkeep"};
 constexpr int kTextBuffer = 1000;
+
+// A stored maximum window: absent or unreadable is the default, and a value
+// out of range is brought into 1..65535 rather than refused.
+int WindowSetting(std::optional<uint32_t> stored) {
+    if (!stored)
+        return CWharfCore::kDefaultMaxWindow;
+    const int64_t n = static_cast<int32_t>(*stored);
+    return static_cast<int>(std::clamp<int64_t>(n, tftp::kMinWindowSize, tftp::kMaxWindowSize));
+}
 
 // The three option flags packed into bDelete.
 constexpr uint32_t kAlertBit = 2;
@@ -52,6 +63,7 @@ void CWharfCore::LoadSettings() {
     m_strPort = "69";
     m_strTimeout = "30";
     m_nDefAddress = 255;
+    m_nMaxWindow = kDefaultMaxWindow;
 
     CProfile legacy(LegacyProfilePath());
     m_strInPath = legacy.GetProfileString("Options", "Incoming");
@@ -95,6 +107,7 @@ void CWharfCore::LoadSettings() {
     m_bDeny = static_cast<int>(key.QueryDword("bDeny").value_or(0));
     m_bDisplay = static_cast<int>(key.QueryDword("bDisplay").value_or(0));
     m_nDefAddress = static_cast<int>(key.QueryDword("nDefAddress").value_or(255));
+    m_nMaxWindow = WindowSetting(key.QueryDword("MaxWindow"));
     key.Close();
 }
 
@@ -125,6 +138,7 @@ void CWharfCore::SaveSettings() {
                        (m_bAllowTimeout ? kTimeoutBit : 0);
     key.SetDword("bDelete", nDelete);
     key.SetDword("nDefAddress", static_cast<uint32_t>(m_nDefAddress));
+    key.SetDword("MaxWindow", static_cast<uint32_t>(m_nMaxWindow));
     key.Close();
 }
 

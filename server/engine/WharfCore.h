@@ -57,6 +57,10 @@ public:
     int m_bAllowTsize = 1;
     int m_bAllowTimeout = 1;
     int m_nDefAddress = 255;
+    // The largest window (blocks per acknowledgement) granted to a client
+    // that asks for one; 1 never grants the option.
+    int m_nMaxWindow = kDefaultMaxWindow;
+    static constexpr int kDefaultMaxWindow = 64;
 
     // Run-time state.
     CListenSocket* m_pListener = nullptr;
