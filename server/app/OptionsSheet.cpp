@@ -2,6 +2,7 @@
 
 #include "DialogUnits.h"
 #include "HelpWindow.h"
+#include "Tftp.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QRegularExpressionValidator>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 // The settings file keeps texts of at most 999 characters; a longer one
@@ -37,6 +39,15 @@ void ConfirmPath(QLineEdit* pEdit, QString& strField, QString& strSetting) {
     strField = COptions::NormalisePath(pEdit->text());
     SetEditText(pEdit, strField);
     strSetting = strField;
+}
+
+// A typed window as the server can grant it: empty is the default, and a
+// number out of range is brought to the nearest bound rather than refused.
+int WindowFromText(const QString& text) {
+    if (text.isEmpty())
+        return CWharfCore::kDefaultMaxWindow;
+    const auto n = tftp::LeadingDigits(text.toLatin1(), tftp::kMaxWindowSize);
+    return static_cast<int>(std::max<unsigned long>(n, tftp::kMinWindowSize));
 }
 } // namespace
 
@@ -103,6 +114,9 @@ const char* const kPortHelp = "Use Port: the UDP port the server listens on; 69 
 const char* const kTimeoutHelp = "Timeout: the seconds a client may stay silent before the "
                                  "server sends its last packet again, 30 to 7200. After five "
                                  "tries the client is given up.";
+const char* const kMaxWindowHelp = "Max Window: the most blocks a client may receive or send per "
+                                   "acknowledgement when it asks for a window (RFC 7440), 1 to "
+                                   "65535. 1 keeps every transfer lock-step; 64 is the default.";
 } // namespace
 
 CInboundPage::CInboundPage() : CPropertyPage(103, "Inbound") {
@@ -263,6 +277,12 @@ COther::COther() : CPropertyPage(108, "Options") {
         new QRegularExpressionValidator(QRegularExpression("[0-9]*"), m_pTimeout));
     m_pTimeout->setAccessibleName("Timeout");
     m_pTimeout->setWhatsThis(kTimeoutHelp);
+    AddGroup(du, "Max Window", 125, 5, 50, 25, kMaxWindowHelp);
+    m_pMaxWindow = AddEdit(du, 1008, 135, 15, 30, 12);
+    m_pMaxWindow->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), m_pMaxWindow));
+    m_pMaxWindow->setAccessibleName("Max Window");
+    m_pMaxWindow->setWhatsThis(kMaxWindowHelp);
     const char* const texts[4] = {"Do not show multihomed request box",
                                   "Show alert box when minimised", "Allow tSize option request",
                                   "Allow timeout option request"};
@@ -283,12 +303,13 @@ COther::COther() : CPropertyPage(108, "Options") {
 }
 
 QString COther::Summary() const {
-    return "Options: the port, the time-out and how the server deals with clients.";
+    return "Options: the port, the time-out, the window and how the server deals with clients.";
 }
 
 void COther::LoadFields(const CWharfCore& core) {
     m_strPort = core.m_strPort;
     m_strTimeout = core.m_strTimeout;
+    m_strMaxWindow = QString::number(core.m_nMaxWindow);
     m_bAlert = core.m_bAlertWhenMinimised != 0;
     m_bTsize = core.m_bAllowTsize != 0;
     m_bTimeoutOption = core.m_bAllowTimeout != 0;
@@ -304,6 +325,7 @@ void COther::LoadFields(const CWharfCore& core) {
 void COther::OnInitPage() {
     SetEditText(m_pPort, m_strPort);
     SetEditText(m_pTimeout, m_strTimeout);
+    SetEditText(m_pMaxWindow, m_strMaxWindow);
     m_pBox[0]->setChecked(m_bNoAddressRequest);
     m_pBox[1]->setChecked(m_bAlert);
     m_pBox[2]->setChecked(m_bTsize);
@@ -324,6 +346,10 @@ void COther::OnConfirm(CWharfCore& core) {
         core.OnPortChanged();
     }
     core.m_strTimeout = m_strTimeout;
+    // The field shows the window in force, not what was typed.
+    core.m_nMaxWindow = WindowFromText(m_pMaxWindow->text());
+    m_strMaxWindow = QString::number(core.m_nMaxWindow);
+    SetEditText(m_pMaxWindow, m_strMaxWindow);
     // Unticked: ask for the address again at the next start. Ticked where
     // the server still asks: remember the address it listens on now.
     if (m_bMultihomed == 1) {

@@ -138,6 +138,7 @@ public:
 
     QString m_strPort;
     QString m_strTimeout;
+    QString m_strMaxWindow;
     int m_bMultihomed = 0;            // the host had more than one address
     bool m_bNoAddressRequest = false; // box 1035
     bool m_bAlert = true;             // box 1036
@@ -150,6 +151,7 @@ protected:
 private:
     QLineEdit* m_pPort;
     QLineEdit* m_pTimeout;
+    QLineEdit* m_pMaxWindow;
     QCheckBox* m_pBox[4];
 };
 

@@ -153,7 +153,7 @@ private slots:
         };
         QCOMPARE(titles(Inbound), QStringList{"Inbound file path"});
         QCOMPARE(titles(Outbound), QStringList{"Outbound file path"});
-        QCOMPARE(titles(Options), (QStringList{"Timeout", "Use Port "}));
+        QCOMPARE(titles(Options), (QStringList{"Max Window", "Timeout", "Use Port "}));
     }
 
     void copyOnOpening_data() {
@@ -172,6 +172,7 @@ private slots:
         QTest::newRow("deny 3") << int(Deny) << 1008 << QVariant("172.16.0.9");
         QTest::newRow("port") << int(Options) << 1006 << QVariant("1069");
         QTest::newRow("time-out") << int(Options) << 1007 << QVariant("45");
+        QTest::newRow("max window") << int(Options) << 1008 << QVariant("16");
         QTest::newRow("alert when minimised") << int(Options) << 1036 << QVariant(false);
         QTest::newRow("tsize") << int(Options) << 1037 << QVariant(true);
         QTest::newRow("timeout option") << int(Options) << 1038 << QVariant(false);
@@ -192,6 +193,7 @@ private slots:
         core.m_strDeny[2] = "172.16.0.9";
         core.m_strPort = "1069";
         core.m_strTimeout = "45";
+        core.m_nMaxWindow = 16;
         core.m_bAlertWhenMinimised = 0;
         core.m_bAllowTsize = 1;
         core.m_bAllowTimeout = 0;
@@ -445,6 +447,8 @@ private slots:
                                        << "1234567";
         QTest::newRow("time-out point") << 1007 << "2.5"
                                         << "25";
+        QTest::newRow("max window five digits at most") << 1008 << "12x34567"
+                                                        << "12345";
     }
     void editsAcceptOnlyDigits() {
         QFETCH(int, id);
@@ -509,7 +513,7 @@ private slots:
                 ++nControls;
             }
         }
-        QCOMPARE(nControls, 25 + 7);
+        QCOMPARE(nControls, 26 + 7);
     }
 
     void applyThenCancelKeepsAppliedValues() {
@@ -643,6 +647,35 @@ private slots:
                 QVERIFY(setup.Stored(key).toString() != expected.toString());
         }
         QCOMPARE(setup.Stored(key).toString(), expected.toString());
+    }
+
+    // What is typed, what the server then grants, shows and keeps in the
+    // file at the end; the sheet opens on the value the file had.
+    void maxWindow_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("window");
+        QTest::newRow("as typed") << "16" << 16;
+        QTest::newRow("empty is the default") << "" << 64;
+        QTest::newRow("0 is lock-step") << "0" << 1;
+        QTest::newRow("above the largest") << "70000" << 65535;
+    }
+    void maxWindow() {
+        QFETCH(QString, typed);
+        QFETCH(int, window);
+        AppSetup setup;
+        QSettings(setup.IniPath(), QSettings::IniFormat).setValue("MaxWindow", 8);
+        {
+            CWharfApp app;
+            QVERIFY(app.InitInstance());
+            Sheet s(app, app.MainFrame());
+            s.Visit(Options);
+            QCOMPARE(s.Edit(Options, 1008)->text(), QString("8"));
+            s.Type(Options, 1008, typed);
+            s.Apply();
+            QCOMPARE(app.m_nMaxWindow, window);
+            QCOMPARE(s.Edit(Options, 1008)->text(), QString::number(window));
+        }
+        QCOMPARE(setup.Stored("MaxWindow").toInt(), window);
     }
 
     void setupWithoutAScreenChangesNothing() {
