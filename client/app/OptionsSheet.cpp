@@ -3,6 +3,7 @@
 #include "DialogUnits.h"
 #include "HelpWindow.h"
 #include "SkifferIcon.h"
+#include "Tftp.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -12,8 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 QString DirectoryWithSeparator(const QString& strPath) {
     if (strPath.isEmpty() || strPath.endsWith(QDir::separator()))
@@ -77,6 +80,48 @@ COutgoingPage::COutgoingPage()
     setWhatsThis("Outbound: where sent files come from.");
 }
 
+namespace {
+const char* const kWindowHelp =
+    "Window: blocks the server may send, or take, before each acknowledgement (RFC 7440), 1 "
+    "to 65535. 1 (the default) sends no window option and works with every server; 16 is "
+    "many times faster with servers that know the option.";
+} // namespace
+
+CTransferPage::CTransferPage() {
+    setObjectName("113");
+    const CDialogUnits du(font());
+    auto* pGroup = new QGroupBox("Window", this);
+    pGroup->setWhatsThis(kWindowHelp);
+    pGroup->setGeometry(du.Rect(7, 4, 45, 30));
+    m_pWindow = new QLineEdit(this);
+    m_pWindow->setObjectName("1010");
+    m_pWindow->setAccessibleName("Window");
+    m_pWindow->setWhatsThis(kWindowHelp);
+    m_pWindow->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), m_pWindow));
+    m_pWindow->setGeometry(du.Rect(17, 15, 25, 12).adjusted(0, -1, 0, 2));
+    setMinimumSize(du.X(200), du.Y(60));
+    setWhatsThis("Transfers: how many blocks go per acknowledgement.");
+}
+
+void CTransferPage::showEvent(QShowEvent* pEvent) {
+    if (!m_bShown) {
+        m_bShown = true;
+        m_pWindow->setText(QString::number(m_nWindow));
+    }
+    QWidget::showEvent(pEvent);
+}
+
+void CTransferPage::SaveFields() {
+    if (!m_bShown)
+        return;
+    const QString text = m_pWindow->text();
+    // Out of range is brought to the nearest bound, as the profile is read.
+    const auto n =
+        text.isEmpty() ? 1ul : tftp::LeadingDigits(text.toLatin1(), tftp::kMaxWindowSize);
+    m_nWindow = static_cast<int>(std::max<unsigned long>(n, tftp::kMinWindowSize));
+}
+
 // ---------------------------------------------------------------------------
 
 COptionsSheet::COptionsSheet(QWidget* pParent) : QDialog(pParent) {
@@ -84,14 +129,18 @@ COptionsSheet::COptionsSheet(QWidget* pParent) : QDialog(pParent) {
     setWindowTitle("File Locations & Options");
     m_pIncoming = new CIncomingPage;
     m_pOutgoing = new COutgoingPage;
+    m_pTransfers = new CTransferPage;
     m_pTabs = new QTabWidget;
     m_pTabs->setAccessibleName("Pages");
     m_pTabs->addTab(m_pIncoming, m_pIncoming->Caption());
     m_pTabs->addTab(m_pOutgoing, m_pOutgoing->Caption());
+    m_pTabs->addTab(m_pTransfers, m_pTransfers->Caption());
     m_pTabs->setTabWhatsThis(0, m_pIncoming->whatsThis());
     m_pTabs->setTabWhatsThis(1, m_pOutgoing->whatsThis());
+    m_pTabs->setTabWhatsThis(2, m_pTransfers->whatsThis());
     m_pTabs->setCurrentIndex(0);
-    setWhatsThis("File Locations & Options: the folders files are fetched into and sent from.");
+    setWhatsThis("File Locations & Options: the folders files are fetched into and sent from, "
+                 "and the window asked of the server.");
     AddWhatsThisKey(this);
 
     auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -113,6 +162,7 @@ COptionsSheet::COptionsSheet(QWidget* pParent) : QDialog(pParent) {
 void COptionsSheet::accept() {
     m_pIncoming->SaveFields();
     m_pOutgoing->SaveFields();
+    m_pTransfers->SaveFields();
     QDialog::accept();
 }
 

@@ -48,7 +48,29 @@ public:
     COutgoingPage();
 };
 
-// "File Locations & Options": the two pages, OK and Cancel.
+// Form 113: how transfers run. The window is the number of blocks asked
+// of the server per acknowledgement; like the path pages, the page's field
+// goes into its edit when first shown and comes back when confirmed.
+class CTransferPage : public QWidget {
+    Q_OBJECT
+public:
+    CTransferPage();
+
+    QString Caption() const { return "Transfers"; }
+    // The edit into the field, brought into 1..65535; empty is 1.
+    void SaveFields();
+
+    int m_nWindow = 1;
+    QLineEdit* m_pWindow;
+
+protected:
+    void showEvent(QShowEvent* pEvent) override;
+
+private:
+    bool m_bShown = false;
+};
+
+// "File Locations & Options": the three pages, OK and Cancel.
 class COptionsSheet : public QDialog {
     Q_OBJECT
 public:
@@ -56,6 +78,7 @@ public:
 
     CIncomingPage* m_pIncoming;
     COutgoingPage* m_pOutgoing;
+    CTransferPage* m_pTransfers;
     QTabWidget* m_pTabs;
 
     void accept() override;

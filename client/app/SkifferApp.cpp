@@ -83,18 +83,21 @@ void CSkifferApp::OnSetup() {
     sheet.m_pOutgoing->m_strPath = m_strOutbound;
     sheet.m_pIncoming->m_bFlag = m_bOverWrite;
     sheet.m_pOutgoing->m_bFlag = m_bTruncate;
+    sheet.m_pTransfers->m_nWindow = m_nWindow;
     if (DoModal(sheet) != QDialog::Accepted)
         return;
     m_strInbound = DirectoryWithSeparator(sheet.m_pIncoming->m_strPath);
     m_strOutbound = DirectoryWithSeparator(sheet.m_pOutgoing->m_strPath);
     m_bOverWrite = sheet.m_pIncoming->m_bFlag;
     m_bTruncate = sheet.m_pOutgoing->m_bFlag;
+    m_nWindow = sheet.m_pTransfers->m_nWindow;
     BeginProfileWrites();
     WriteProfileString(kOptions, "Inbound", m_strInbound);
     WriteProfileString(kOptions, "Outbound", m_strOutbound);
     WriteProfileString(kOptions, "OverWrite", YesNo(m_bOverWrite));
     WriteProfileString(kOptions, "Truncate", YesNo(m_bTruncate));
     WriteProfileString(kOptions, "Default IP", QString::asprintf("%d", m_nDefaultIP));
+    WriteProfileString(kOptions, "Window", QString::asprintf("%d", m_nWindow));
     EndProfileWrites();
 }
 

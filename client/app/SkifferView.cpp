@@ -361,6 +361,8 @@ void CSkifferView::StartTransfer(int bSending) {
     m_pTransfer->m_bSending = bSending;
     m_pTransfer->m_nTimeout = m_nTimeout;
     m_pTransfer->m_nBlockSize = m_nBlockSize;
+    // Without an application (in tests) no window is asked for.
+    m_pTransfer->m_nWindowSize = GetSkifferApp() ? GetSkifferApp()->m_nWindow : 1;
     m_pTransfer->m_bSendTimeout = m_bSendTimeout;
     if (bSending)
         m_pTransfer->StartSend(m_szRemote, m_szLocal, m_szHost, m_nPort, m_bBinary, QString());
@@ -390,6 +392,7 @@ bool CSkifferView::SendFile(const QString& strPath) {
     m_pTransfer->m_nTimeout = m_nTimeout;
     m_pTransfer->m_bSendTimeout = m_bSendTimeout;
     m_pTransfer->m_nBlockSize = m_nBlockSize;
+    m_pTransfer->m_nWindowSize = GetSkifferApp() ? GetSkifferApp()->m_nWindow : 1;
     return m_pTransfer->StartSend(m_szRemote, m_szLocal, m_szHost, m_nPort, m_bBinary, strName) !=
            0;
 }

@@ -48,12 +48,9 @@ private slots:
                        {"OverWrite", "No"},
                        {"Truncate", "No"},
                        {"Default IP", "2x"}};
-        P written{{"Inbound", "/data/in/"},
-                  {"Outbound", "/data/out/"},
-                  {"OverWrite", "Yes"},
-                  {"Truncate", "Yes"},
-                  {"Default IP", "2"}};
-        QTest::newRow("OK writes all five, separators added")
+        P written{{"Inbound", "/data/in/"}, {"Outbound", "/data/out/"}, {"OverWrite", "Yes"},
+                  {"Truncate", "Yes"},      {"Default IP", "2"},        {"Window", "1"}};
+        QTest::newRow("OK writes all six, separators added")
             << before << SheetInput{true, "/data/in", true, "/data/out", true, true} << written;
         QTest::newRow("typed with their separators")
             << before << SheetInput{true, "/data/in/", true, "/data/out/", true, true} << written;
@@ -61,26 +58,17 @@ private slots:
             << before << SheetInput{true, "/data/in", true, "/data/out", true, false} << before;
         QTest::newRow("empty paths stay empty")
             << before << SheetInput{true, "", false, "", false, true}
-            << P{{"Inbound", ""},
-                 {"Outbound", ""},
-                 {"OverWrite", "No"},
-                 {"Truncate", "No"},
-                 {"Default IP", "2"}};
+            << P{{"Inbound", ""},    {"Outbound", ""},    {"OverWrite", "No"},
+                 {"Truncate", "No"}, {"Default IP", "2"}, {"Window", "1"}};
         QTest::newRow("first start: Default IP written too")
             << P{} << SheetInput{true, "in", false, "", false, true}
-            << P{{"Inbound", "in/"},
-                 {"Outbound", ""},
-                 {"OverWrite", "No"},
-                 {"Truncate", "No"},
-                 {"Default IP", "0"}};
+            << P{{"Inbound", "in/"}, {"Outbound", ""},    {"OverWrite", "No"},
+                 {"Truncate", "No"}, {"Default IP", "0"}, {"Window", "1"}};
         QTest::newRow("outbound page never opened keeps its values")
             << P{{"Outbound", "/srv/out"}, {"Truncate", "YES"}}
             << SheetInput{false, "/x", false, "ignored", false, true}
-            << P{{"Inbound", "/x/"},
-                 {"Outbound", "/srv/out/"},
-                 {"OverWrite", "No"},
-                 {"Truncate", "Yes"},
-                 {"Default IP", "0"}};
+            << P{{"Inbound", "/x/"},  {"Outbound", "/srv/out/"}, {"OverWrite", "No"},
+                 {"Truncate", "Yes"}, {"Default IP", "0"},       {"Window", "1"}};
     }
     void optionsSheet() {
         QFETCH(ProfileEntries, profile);
@@ -117,7 +105,8 @@ private slots:
             (QStringList{"Inbound", "File Locations & Options", profile.value("Inbound"),
                          profile.value("OverWrite").compare("yes", Qt::CaseInsensitive) ? "off"
                                                                                         : "on"}));
-        for (const char* key : {"Inbound", "Outbound", "OverWrite", "Truncate", "Default IP"})
+        for (const char* key :
+             {"Inbound", "Outbound", "OverWrite", "Truncate", "Default IP", "Window"})
             QCOMPARE(c.Stored("Options", key), stored.value(key));
         // The settings in memory match what was stored.
         if (input.bOk) {
@@ -130,13 +119,61 @@ private slots:
 
     void sheetTexts() {
         COptionsSheet sheet;
-        QCOMPARE(sheet.m_pTabs->count(), 2);
+        QCOMPARE(sheet.m_pTabs->count(), 3);
         QCOMPARE(sheet.m_pTabs->tabText(0), QString("Inbound"));
         QCOMPARE(sheet.m_pTabs->tabText(1), QString("Outbound"));
+        QCOMPARE(sheet.m_pTabs->tabText(2), QString("Transfers"));
         QCOMPARE(sheet.m_pIncoming->m_pFlag->text(), QString("Overwrite exisiting files"));
         QCOMPARE(sheet.m_pOutgoing->m_pFlag->text(), QString("Truncate long filenames"));
         QCOMPARE(sheet.m_pIncoming->objectName(), QString("111"));
         QCOMPARE(sheet.m_pOutgoing->objectName(), QString("112"));
+        QCOMPARE(sheet.m_pTransfers->objectName(), QString("113"));
+    }
+
+    // The window as typed in the sheet: what is kept in memory and in the
+    // profile, and what the next fetch and the next dropped file ask for.
+    // The sheet opens on the profile's value.
+    void windowField_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("window");
+        QTest::newRow("as typed") << "16" << 16;
+        QTest::newRow("empty is lock-step") << "" << 1;
+        QTest::newRow("0 is lock-step") << "0" << 1;
+        QTest::newRow("above the largest") << "70000" << 65535;
+        QTest::newRow("digits only") << "3x2" << 32;
+    }
+    void windowField() {
+        QFETCH(QString, typed);
+        QFETCH(int, window);
+        UdpPeer server;
+        ClientApp c({{"Options/Window", "8"}});
+        QString shown;
+        c.script = [&](QDialog& dialog) {
+            auto& sheet = static_cast<COptionsSheet&>(dialog);
+            dialog.show();
+            sheet.m_pTabs->setCurrentIndex(2);
+            QLineEdit* pEdit = sheet.m_pTransfers->m_pWindow;
+            shown = pEdit->text();
+            pEdit->setFocus();
+            pEdit->selectAll();
+            QTest::keyClick(pEdit, Qt::Key_Delete);
+            QTest::keyClicks(pEdit, typed);
+            sheet.accept();
+            return sheet.result();
+        };
+        c.Frame()->Action(ID_SETUP)->trigger();
+        QCOMPARE(shown, QString("8"));
+        QCOMPARE(c.app->m_nWindow, window);
+        QCOMPARE(c.Stored("Options", "Window"), QString::number(window));
+        c.app->m_strInbound = c.files.path() + "/";
+        c.Fill("127.0.0.1", server.Port(), "f.bin", "f.bin");
+        c.Click(1005);
+        QVERIFY(c.Running());
+        const int nFetch = c.Transfer()->m_nWindowSize;
+        c.View()->OnAbort();
+        c.Write("s.bin", "sent");
+        QVERIFY(c.View()->SendFile(c.Path("s.bin")));
+        QCOMPARE((QList<int>{nFetch, c.Transfer()->m_nWindowSize}), (QList<int>{window, window}));
     }
 
     void confirmedInboundFolderIsUsed() {

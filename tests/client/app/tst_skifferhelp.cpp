@@ -159,9 +159,9 @@ private slots:
     // Shift+F1, then a click on any control, explains that control.
     void everyControlExplainsItself_data() {
         QTest::addColumn<QString>("window");
-        for (const char* window :
-             {"main window", "main window, Put and Get", "options, Inbound", "options, Outbound",
-              "about", "block size error", "multihomed host", "listening address"})
+        for (const char* window : {"main window", "main window, Put and Get", "options, Inbound",
+                                   "options, Outbound", "options, Transfers", "about",
+                                   "block size error", "multihomed host", "listening address"})
             QTest::newRow(window) << window;
     }
     void everyControlExplainsItself() {
@@ -175,7 +175,8 @@ private slots:
             auto* pSheet = new COptionsSheet(c.Frame());
             pOwned.reset(pSheet);
             pSheet->show();
-            pSheet->m_pTabs->setCurrentIndex(window.endsWith("Inbound") ? 0 : 1);
+            const QStringList pages{"Inbound", "Outbound", "Transfers"};
+            pSheet->m_pTabs->setCurrentIndex(pages.indexOf(window.section(", ", 1)));
         } else if (window == "about") {
             c.app->OnAbout();
             pWindow = c.app->m_pAbout;
