@@ -1,11 +1,13 @@
-// One transfer with the client engine and no window, for timing: the
+// One transfer with the client engine and no main window, for timing: the
 // transfer object, its view and the idle driver are set up as the windowed
 // client sets them up, so the same time-out checks and view messages run.
 //
-//   skiffer_bench fetch|send HOST PORT BLKSIZE REMOTE LOCAL FOLDER TIMEOUT
+//   skiffer_bench fetch|send HOST PORT BLKSIZE REMOTE LOCAL FOLDER TIMEOUT [WINDOW]
 //   skiffer_bench --loopback-position
 //
 // FOLDER is the inbound folder for a fetch and the outbound one for a send.
+// WINDOW is the blocks per acknowledgement asked of the server (default 1:
+// lock-step, and the windowsize option is not sent).
 // Exits 0 when the transfer ended well, 1 when it failed, 2 on bad arguments.
 // --loopback-position prints the 1-based place of 127.0.0.1 in the host's
 // address list, the number both programs keep to bind without asking.
@@ -14,6 +16,7 @@
 #include "MessageBox.h"
 #include "Signals.h"
 #include "SkifferCore.h"
+#include "Tftp.h"
 #include "TransferSocket.h"
 #include "TransferView.h"
 
@@ -67,7 +70,7 @@ bool EndedWell(const CBenchCore& core, const CTransferSocket& transfer, bool bSe
 
 int Usage() {
     std::fprintf(stderr, "usage: skiffer_bench fetch|send HOST PORT BLKSIZE REMOTE LOCAL FOLDER "
-                         "TIMEOUT\n       skiffer_bench --loopback-position\n");
+                         "TIMEOUT [WINDOW]\n       skiffer_bench --loopback-position\n");
     return 2;
 }
 
@@ -80,7 +83,7 @@ int main(int argc, char** argv) {
         std::printf("%d\n", LoopbackPosition());
         return 0;
     }
-    if (args.size() != 9 || (args[1] != "fetch" && args[1] != "send"))
+    if ((args.size() != 9 && args.size() != 10) || (args[1] != "fetch" && args[1] != "send"))
         return Usage();
     const bool bSending = args[1] == "send";
     const QString strHost = args[2];
@@ -92,7 +95,10 @@ int main(int argc, char** argv) {
     if (!strFolder.endsWith('/'))
         strFolder += '/';
     const int nTimeout = args[8].toInt();
-    if (nPort < 1 || nPort > 65535 || nBlockSize < 8 || nTimeout < 1)
+    bool bWindowOk = true;
+    const int nWindow = args.size() == 10 ? args[9].toInt(&bWindowOk) : 1;
+    if (nPort < 1 || nPort > 65535 || nBlockSize < 8 || nTimeout < 1 || !bWindowOk ||
+        nWindow < tftp::kMinWindowSize || nWindow > tftp::kMaxWindowSize)
         return Usage();
 
     SetHeadless(true);
@@ -132,6 +138,7 @@ int main(int argc, char** argv) {
         pTransfer->m_bSending = bSending ? 1 : 0;
         pTransfer->m_nTimeout = nTimeout;
         pTransfer->m_nBlockSize = nBlockSize;
+        pTransfer->m_nWindowSize = nWindow;
         pTransfer->m_bSendTimeout = 0;
         clock.start();
         const int nStarted =
@@ -147,9 +154,11 @@ int main(int argc, char** argv) {
     qapp.exec();
 
     const bool bOk = !bStartFailed && pTransfer && EndedWell(core, *pTransfer, bSending);
-    std::printf("%s %s %.3f s block %d: %s\n", bOk ? "ok" : "failed", bSending ? "send" : "fetch",
+    std::printf("%s %s %.3f s block %d window %d: %s\n", bOk ? "ok" : "failed",
+                bSending ? "send" : "fetch",
                 clock.isValid() ? static_cast<double>(clock.nsecsElapsed()) / 1e9 : 0.0,
                 pTransfer ? pTransfer->m_nBlockSize : nBlockSize,
+                pTransfer ? pTransfer->m_nWindowSize : nWindow,
                 core.m_strLastStatus.toLocal8Bit().constData());
     return bOk ? 0 : 1;
 }

@@ -4,9 +4,11 @@ makes it serve one folder on 127.0.0.1 and a given port, headless."""
 import os
 
 
-def write_config(config, port, serve, incoming, loopback_position):
+def write_config(config, port, serve, incoming, loopback_position, max_window=None):
     """Writes the settings into the folder `config`, which becomes the
-    server's XDG_CONFIG_HOME, and returns it."""
+    server's XDG_CONFIG_HOME, and returns it. `max_window`, when given, caps
+    the blocks per acknowledgement the server grants (its own default
+    otherwise)."""
     # The first level of the key path is the settings folder itself.
     key = os.path.join(config, "Harnwick")
     os.makedirs(key, exist_ok=True)
@@ -17,6 +19,8 @@ def write_config(config, port, serve, incoming, loopback_position):
         # Progress bars in the view; tsize and timeout options honoured.
         f.write("bDisplay=1\nbDelete=12\nbForce=0\nbAllow=0\nbDeny=0\n")
         f.write("nDefAddress=%d\n" % loopback_position)
+        if max_window is not None:
+            f.write("MaxWindow=%d\n" % max_window)
     return config
 
 
