@@ -3,11 +3,15 @@
 lock-step exchange on loopback, and prints one table of every measure.
 
 Run through tools/bench.sh, which installs and builds first. Environment:
+  BENCH_ONLY   "window": only the window table (tools/bench.sh window), its
+               table in window-results.txt instead of results.txt
   BENCH_PAIRS  ABBA pairs per comparison (default 7)
   BENCH_PAUSE  seconds between runs (default 0.5)
   BENCH_SLOT_HOLD  seconds a slot of wharfkeep may stay taken (default 6)
   BENCH_MB     size of the test file in MiB (default 16)
   BENCH_BUILD  build folder (default ./build)
+  BENCH_TFTPD, BENCH_ATFTPD  the peer servers' programs (tools/bench.sh
+               sets them)
 Exits 0 whatever the numbers, 1 when a transfer failed or a file differed,
 2 when the bench itself could not run.
 """
@@ -37,6 +41,10 @@ BUILD = os.path.abspath(os.environ.get("BENCH_BUILD", "build"))
 HOST = "127.0.0.1"
 SIZES = [512, 1428, 8192, 65464]
 STORE_SIZES = [512, 8192]
+# The window table: blocks per acknowledgement asked for, at these sizes.
+WINDOW_SIZES = [512, 1428]
+WINDOWS = [1, 4, 16, 64]
+ONLY = os.environ.get("BENCH_ONLY", "").strip()
 # Bounds: one transfer, a server's whole life, the whole bench.
 TRANSFER_LIMIT = 300
 SERVER_LIMIT = 4 * 3600
@@ -45,7 +53,11 @@ IDLE_SECONDS = 10
 WHARFKEEP = os.path.join(BUILD, "wharfkeep")
 SKIFFER_BENCH = os.path.join(BUILD, "bench", "skiffer_bench")
 FLOOR = os.path.join(BUILD, "bench", "bench_floor")
-TFTPD = "/usr/sbin/in.tftpd"
+# tools/bench.sh says where tftpd-hpa's and atftpd's programs are: the two
+# Debian packages conflict, so one of them may be unpacked in the build.
+TFTPD = os.environ.get("BENCH_TFTPD", "/usr/sbin/in.tftpd")
+ATFTPD = os.environ.get("BENCH_ATFTPD", "/usr/sbin/atftpd")
+ATFTP = "/usr/bin/atftp"
 
 failures = []
 notes = []
@@ -56,6 +68,15 @@ cgroups = []
 
 class BenchBroken(Exception):
     pass
+
+
+def check_tftpd():
+    """With atftpd installed, in.tftpd is atftpd's: tftpd-hpa's rows would
+    time the wrong server."""
+    if os.path.basename(os.path.realpath(TFTPD)) == "atftpd":
+        raise BenchBroken("%s is atftpd here, not tftpd-hpa (the two packages conflict): run "
+                          "through tools/bench.sh, which unpacks tftpd-hpa's, or set "
+                          "BENCH_TFTPD" % TFTPD)
 
 
 def log(text):
@@ -275,10 +296,10 @@ class Server:
         stop(self.proc)
 
 
-def wharfkeep_config(name, port, serve, incoming, loopback_position):
+def wharfkeep_config(name, port, serve, incoming, loopback_position, max_window=None):
     """A settings folder that makes wharfkeep serve `serve` on HOST:port."""
     return wharfkeep_settings.write_config(os.path.join(scratch, name), port, serve, incoming,
-                                           loopback_position)
+                                           loopback_position, max_window)
 
 
 wharfkeep_env = wharfkeep_settings.environment
@@ -399,14 +420,28 @@ def at_most(value, limit):
     return None if value is None else value <= limit
 
 
-def print_table(out):
-    head = ("Measure", "Ours", "Peer", "Value", "Target", "Result")
-    widths = [max(len(str(r[i])) for r in rows + [head]) for i in range(len(head))]
+def at_least(value, limit):
+    return None if value is None else value >= limit
+
+
+def print_grid(head, body, out):
+    widths = [max(len(str(r[i])) for r in body + [head]) for i in range(len(head))]
     line = "  ".join("-" * w for w in widths)
     text = [" | ".join(str(h).ljust(w) for h, w in zip(head, widths)), line]
-    for r in rows:
+    for r in body:
         text.append(" | ".join(str(c).ljust(w) for c, w in zip(r, widths)))
     out.write("\n".join(text) + "\n")
+
+
+def print_table(out):
+    print_grid(("Measure", "Ours", "Peer", "Value", "Target", "Result"), rows, out)
+
+
+# Rows of the window table, printed after the table of measures.
+window_rows = []
+WINDOW_HEAD = ("Block", "Window", "Ours gave", "Ours wall", "Ours CPU", "atftpd gave",
+               "atftpd wall", "atftpd CPU", "Wall o/a", "CPU o/a", "skiffer wall",
+               "skiffer CPU", "skiffer w1/wN")
 
 
 # ---------------------------------------------------------------- parts
@@ -680,6 +715,173 @@ def part_memory(make_server):
         "rest %.1f MiB" % ((before or 0) / 1024), "%.1f MiB" % (peak / 1024), "-", None)
 
 
+def atftp_args(port, size, window, remote, out, trace=False):
+    # The window is asked for only above 1, as the skiffer engine does.
+    args = [ATFTP] + (["--trace"] if trace else []) + ["--option", "blksize %d" % size]
+    if window > 1:
+        args += ["--option", "windowsize %d" % window]
+    return args + ["-g", "-r", remote, "-l", out, HOST, str(port)]
+
+
+def atftp_fetch(server, size, window, out):
+    server.reserve()
+    return timed(atftp_args(server.port, size, window, "file.bin", out), server.group, None,
+                 "atftp fetch %d window %d from %s" % (size, window, server.name))
+
+
+def granted_window(server, size, window, probe):
+    """The window the server grants atftp's client, read from the option
+    acknowledgement in atftp's trace of a short fetch: 1 when the server
+    grants none, None when the fetch failed."""
+    if window == 1:
+        return 1
+    server.reserve()
+    out = os.path.join(scratch, "down", "probe.bin")
+    label = "atftp probe %d window %d from %s" % (size, window, server.name)
+    try:
+        p = subprocess.run(["timeout", "-k", "5", "60"] + atftp_args(
+            server.port, size, window, "probe.bin", out, trace=True),
+            stdin=subprocess.DEVNULL, capture_output=True, text=True, errors="replace")
+    except OSError as e:
+        failures.append("%s: %s" % (label, e))
+        return None
+    if p.returncode != 0:
+        failures.append("%s: exit %d: %s" % (label, p.returncode,
+                                             (p.stdout + p.stderr).strip()[-300:]))
+        return None
+    if not check(out, probe, label):
+        return None
+    oack = re.search(r"received OACK <([^>]*)>", p.stdout + p.stderr)
+    granted = re.search(r"windowsize:\s*(\d+)", oack.group(1)) if oack else None
+    return int(granted.group(1)) if granted else 1
+
+
+def rounds(label, entries):
+    """PAIRS rounds over several runs, the order reversed every other round
+    (A B C, C B A, ...), as abba does for two. entries: (key, fn(i))."""
+    results = {key: [] for key, _ in entries}
+    for i in range(PAIRS):
+        order = entries if i % 2 == 0 else list(reversed(entries))
+        for key, fn in order:
+            time.sleep(PAUSE)
+            results[key].append(fn(i))
+        log("  %-34s round %d: %s" % (label, i + 1, " / ".join(
+            fmt_s(results[key][-1].wall if results[key][-1] else None) for key, _ in entries)))
+    return results
+
+
+def part_window(make_ours, lock_step_peer):
+    log("\n== Windows: atftp fetching %d MiB from wharfkeep (A) and atftpd (B), and the "
+        "skiffer engine from wharfkeep" % FILE_MB)
+    # The server grants min(request, MaxWindow): no cap of its own here, so
+    # each row has the window it asks for.
+    ours = make_ours("wharfkeep-window", max_window=65535)
+    atftpd_dir = os.path.join(scratch, "atftpd")
+    os.mkdir(atftpd_dir)
+    os.chmod(atftpd_dir, 0o777)
+    for name in ("file.bin", "probe.bin"):
+        os.link(os.path.join(serve_dir, name), os.path.join(atftpd_dir, name))
+    port = free_port()
+    args = [ATFTPD, "--daemon", "--no-fork", "--port", str(port), "--bind-address", HOST,
+            "--logfile", "/dev/null"]
+    if os.geteuid() == 0:
+        args += ["--user", "root", "--group", "root"]
+    atftpd = Server("atftpd", args + [atftpd_dir], port,
+                    CpuGroup("atftpd") if CpuGroup.root else None)
+    client_group = CpuGroup("window-client") if CpuGroup.root else None
+    probe = os.path.join(serve_dir, "probe.bin")
+    log("  wharfkeep (MaxWindow 65535) on %d, atftpd on %d" % (ours.port, atftpd.port))
+
+    servers, skiffer, granted = {}, {}, {}
+    for size in WINDOW_SIZES:
+        for window in WINDOWS:
+            for server in (ours, atftpd):
+                granted[(server.name, size, window)] = granted_window(server, size, window,
+                                                                      probe)
+            out = os.path.join(scratch, "down", "window.bin")
+
+            def fetch_from(server, size=size, window=window, out=out):
+                def fn(_i):
+                    r = atftp_fetch(server, size, window, out)
+                    return r if r and check(out, source_file, "atftp fetch %d window %d from %s"
+                                            % (size, window, server.name)) else None
+                return fn
+
+            a, b = abba("atftp %d window %d" % (size, window), fetch_from(ours),
+                        fetch_from(atftpd))
+            servers[(size, window)] = Compared(a, b)
+
+        def skiffer_at(window, size=size):
+            def fn(_i):
+                ours.reserve()
+                label = "skiffer_bench fetch %d window %d" % (size, window)
+                r = timed([SKIFFER_BENCH, "fetch", HOST, str(ours.port), str(size), "file.bin",
+                           "skiffer-window.bin", os.path.join(scratch, "down"), "30",
+                           str(window)], None, client_group, label)
+                return r if r and check(os.path.join(scratch, "down", "skiffer-window.bin"),
+                                        source_file, label) else None
+            return fn
+
+        skiffer[size] = rounds("skiffer %d windows %s" % (size, ",".join(map(str, WINDOWS))),
+                               [(w, skiffer_at(w)) for w in WINDOWS])
+
+    # The lock-step reference: the client and server the server table
+    # compares with, against wharfkeep's window 16, both at 512.
+    out = os.path.join(scratch, "down", "window-ref.bin")
+
+    def ours_16(_i):
+        r = atftp_fetch(ours, 512, 16, out)
+        return r if r and check(out, source_file, "atftp fetch 512 window 16") else None
+
+    def lock_step(_i):
+        r = curl_fetch(lock_step_peer, 512, out)
+        return r if r and check(out, source_file, "curl fetch 512 from tftpd-hpa") else None
+
+    a, b = abba("ours w16 / tftpd-hpa lock-step", ours_16, lock_step)
+    pairs = [(x, y) for x, y in zip(a, b) if x and y]
+    reference = (median([x.wall for x, _ in pairs]), median([y.wall for _, y in pairs]),
+                 median([y.wall / x.wall for x, y in pairs]))
+    ours.stop()
+    atftpd.stop()
+
+    def gave(name, size, window):
+        g = granted.get((name, size, window))
+        return "-" if g is None else str(g)
+
+    for size in WINDOW_SIZES:
+        runs = skiffer[size]
+        for window in WINDOWS:
+            c = servers[(size, window)]
+            mine = [r for r in runs[window] if r]
+            speedup = median([x.wall / y.wall for x, y in zip(runs[1], runs[window]) if x and y])
+            window_rows.append((
+                size, window, gave(ours.name, size, window), fmt_s(c.a_wall), fmt_s(c.a_cpu),
+                gave(atftpd.name, size, window), fmt_s(c.b_wall), fmt_s(c.b_cpu),
+                fmt_r(c.wall_ratio), fmt_r(c.cpu_ratio),
+                fmt_s(median([r.wall for r in mine])),
+                fmt_s(median([r.client_cpu for r in mine])), fmt_r(speedup)))
+            if (size, window) != (512, 16):
+                continue
+            row("window 16 fetch 512: wall, ours/atftpd", fmt_s(c.a_wall), fmt_s(c.b_wall),
+                fmt_r(c.wall_ratio), "<= 0.90", at_most(c.wall_ratio, 0.9))
+            row("window 16 fetch 512: CPU/transfer, ours/atftpd", fmt_s(c.a_cpu),
+                fmt_s(c.b_cpu), fmt_r(c.cpu_ratio), "<= 1.00", at_most(c.cpu_ratio, 1.0))
+            row("window 16 fetch 512: tftpd-hpa lock-step/ours", fmt_s(reference[0]),
+                fmt_s(reference[1]), fmt_r(reference[2]), ">= 6.00",
+                at_least(reference[2], 6.0))
+            row("skiffer fetch 512 from ours: window 1/16",
+                fmt_s(median([r.wall for r in runs[16] if r])),
+                fmt_s(median([r.wall for r in runs[1] if r])), fmt_r(speedup), ">= 6.00",
+                at_least(speedup, 6.0))
+    for size in WINDOW_SIZES:
+        for window in WINDOWS:
+            if window > 1 and granted.get((ours.name, size, window)) == 1:
+                notes.append("wharfkeep granted no window to atftp at %d: its window rows are "
+                             "lock-step" % size)
+                break
+
+
+
 # ---------------------------------------------------------------- X
 
 
@@ -738,9 +940,13 @@ def main():
     signal.signal(signal.SIGINT, on_signal)
     atexit.register(cleanup)
     t_start = time.monotonic()
-    for program in (WHARFKEEP, SKIFFER_BENCH, FLOOR, TFTPD):
+    if ONLY not in ("", "window"):
+        raise BenchBroken("unknown BENCH_ONLY %r: leave it unset or say window" % ONLY)
+    for program in (WHARFKEEP, SKIFFER_BENCH, FLOOR, TFTPD, ATFTPD, ATFTP):
         if not os.access(program, os.X_OK):
-            raise BenchBroken("%s is missing: build first (tools/bench.sh)" % program)
+            raise BenchBroken("%s is missing: build and install first (tools/bench.sh)"
+                              % program)
+    check_tftpd()
 
     scratch = tempfile.mkdtemp(prefix="bench.", dir="/tmp")
     os.chmod(scratch, 0o755)
@@ -755,6 +961,10 @@ def main():
             f.write(os.urandom(1024 * 1024))
     os.chmod(source_file, 0o644)
     shutil.copy(source_file, os.path.join(peer_dir, "file.bin"))
+    # A short file for asking a server which window it grants.
+    with open(source_file, "rb") as f, open(os.path.join(serve_dir, "probe.bin"), "wb") as p:
+        p.write(f.read(256 * 1024))
+    os.chmod(os.path.join(serve_dir, "probe.bin"), 0o644)
 
     if CpuGroup.detect():
         log("CPU accounting: cgroup %s at %s" % (CpuGroup.kind, CpuGroup.root))
@@ -768,14 +978,14 @@ def main():
         raise BenchBroken("127.0.0.1 is not among the host's addresses")
     position = int(position)
 
-    def make_ours(name, extra_env=None, args=()):
+    def make_ours(name, extra_env=None, args=(), max_window=None):
         port = free_port()
-        config = wharfkeep_config(name + "-config", port, serve_dir, incoming_dir, position)
+        config = wharfkeep_config(name + "-config", port, serve_dir, incoming_dir, position,
+                                  max_window)
         env = wharfkeep_env(config, extra_env)
         return Server(name, [WHARFKEEP, "--no-splash"] + list(args), port, CpuGroup(name)
                       if CpuGroup.root else None, env, slots=5)
 
-    ours = make_ours("wharfkeep")
     peer_port = free_port()
     peer_args = [TFTPD, "-L", "-c", "-s", peer_dir, "-a", "%s:%d" % (HOST, peer_port),
                  "-B", "65464"]
@@ -783,6 +993,12 @@ def main():
         peer_args += ["-u", "root"]
     peer = Server("tftpd-hpa", peer_args, peer_port,
                   CpuGroup("tftpd") if CpuGroup.root else None)
+    if ONLY == "window":
+        log("tftpd-hpa on %d; %d MiB file, %d pairs" % (peer.port, FILE_MB, PAIRS))
+        part_window(make_ours, peer)
+        return finish(t_start, "window-results.txt")
+
+    ours = make_ours("wharfkeep")
     if not CpuGroup.root:
         # Without groups the servers' CPU is unknown; show it as such.
         ours.group = peer.group = None
@@ -804,10 +1020,16 @@ def main():
     if windowed:
         windowed.stop()
     part_memory(lambda name: make_ours(name))
+    part_window(make_ours, peer)
+    return finish(t_start, "results.txt")
 
+
+def finish(t_start, name):
+    """Prints the tables and writes them to `name` in the build's bench
+    folder; the exit status."""
     elapsed = time.monotonic() - t_start
     os.makedirs(os.path.join(BUILD, "bench"), exist_ok=True)
-    results = os.path.join(BUILD, "bench", "results.txt")
+    results = os.path.join(BUILD, "bench", name)
     with open(results, "w") as out:
         for stream in (out, sys.stdout):
             stream.write("\nBenchmark: %d MiB file, %d ABBA pairs, on %s, %s, %.0f s\n" % (
@@ -815,6 +1037,13 @@ def main():
             stream.write("Ratios are medians of pair-by-pair ratios; "
                          "times and CPU are medians.\n\n")
             print_table(stream)
+            if window_rows:
+                stream.write("\nWindows: atftp's client fetching from wharfkeep (ours, "
+                             "MaxWindow 65535) and atftpd,\nthe skiffer engine fetching from "
+                             "wharfkeep; server CPU for the atftp columns, client CPU\nfor "
+                             "skiffer's; \"gave\": the window the server's option acknowledgement "
+                             "grants;\nskiffer w1/wN: its window 1 time over this row's.\n\n")
+                print_grid(WINDOW_HEAD, window_rows, stream)
             for n in notes:
                 stream.write("note: %s\n" % n)
             for f in failures:

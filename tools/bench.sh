@@ -3,8 +3,14 @@
 # times both programs against tftpd-hpa, curl and a bare loopback exchange.
 # Prints one table at the end and writes it to build/bench/results.txt.
 #   BENCH_PAIRS=N  ABBA pairs per comparison (default 7; 1 for a quick look)
+#   BENCH_BUILD=DIR  build folder to build and time (default build)
 # Exits 0 whatever the numbers; non-zero when a transfer failed or a file
 # differed, or when the bench could not run.
+#
+#   bash tools/bench.sh window
+# runs only the window table of that bench (atftp's client against wharfkeep
+# and atftpd, and the skiffer engine, at windows 1, 4, 16 and 64), table in
+# build/bench/window-results.txt; the same as BENCH_ONLY=window.
 #
 #   bash tools/bench.sh loss
 # runs the loss benchmark instead (bench/loss.py): transfers through a relay
@@ -15,21 +21,29 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=${1:-clean}
 case "$mode" in
-clean | loss) ;;
+clean | loss | window) ;;
 *)
-    echo "usage: bash tools/bench.sh [loss]" >&2
+    echo "usage: bash tools/bench.sh [loss|window]" >&2
     exit 2
     ;;
 esac
 . tools/packages.sh
+# What the peer servers' programs load, whichever way they come (below).
+PEER_LIBRARIES="libwrap0 libpcre2-8-0"
 if [ "$mode" = loss ]; then
-    BENCH_PACKAGES="curl tftp-hpa atftp tftpd-hpa python3"
+    BENCH_PACKAGES="curl tftp-hpa atftp python3 $PEER_LIBRARIES"
     targets="wharfkeep skiffer_bench loss_relay"
     script=bench/loss.py
     # Bounded by its own LOSS_LIMIT (3 h by default); this only stops a hung one.
     limit=4h
+elif [ "$mode" = window ]; then
+    BENCH_PACKAGES="curl atftp python3 $PEER_LIBRARIES"
+    targets="wharfkeep skiffer_bench bench_floor"
+    script=bench/run.py
+    export BENCH_ONLY=window
+    limit=1h
 else
-    BENCH_PACKAGES="curl tftp-hpa tftpd-hpa strace xvfb openbox x11-utils python3"
+    BENCH_PACKAGES="curl tftp-hpa atftp strace xvfb openbox x11-utils python3 $PEER_LIBRARIES"
     targets="wharfkeep skiffer_bench bench_floor"
     script=bench/run.py
     # A full run takes well under an hour; the limit only stops a hung one.
@@ -37,9 +51,40 @@ else
 fi
 # shellcheck disable=SC2086
 install_packages $BUILD_PACKAGES $BENCH_PACKAGES
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+# tftpd-hpa and atftpd conflict as Debian packages (both are in.tftpd), and
+# the bench runs both: the one that is installed runs from its place, the
+# other is unpacked from its package into the build folder and runs from
+# there. Neither is installed or removed here, so that whatever else uses
+# the installed one keeps it.
+export BENCH_BUILD=${BENCH_BUILD:-build}
+peer_server() { # package program: prints the path to run
+    local pkg=$1 program=$2 dir
+    if dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+        echo "$program"
+        return
+    fi
+    dir=$(realpath -m "$BENCH_BUILD/bench/peers/$pkg")
+    if [ ! -x "$dir$program" ]; then
+        rm -rf "$dir"
+        mkdir -p "$dir"
+        # The lists may not be there yet on a machine that installed nothing.
+        (cd "$dir" && { apt-get download -qq "$pkg" ||
+            { apt-get update -qq && apt-get download -qq "$pkg"; }; } &&
+            dpkg-deb -x "$pkg"_*.deb .) >&2 || {
+            echo "bench: could not unpack $pkg" >&2
+            exit 1
+        }
+    fi
+    echo "$dir$program"
+}
+BENCH_TFTPD=$(peer_server tftpd-hpa /usr/sbin/in.tftpd)
+BENCH_ATFTPD=$(peer_server atftpd /usr/sbin/atftpd)
+export BENCH_TFTPD BENCH_ATFTPD
+echo "Peer servers: $BENCH_TFTPD, $BENCH_ATFTPD"
+cmake -S . -B "$BENCH_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # shellcheck disable=SC2086
-cmake --build build -j2 --target $targets
+cmake --build "$BENCH_BUILD" -j2 --target $targets
 
 # The bench kills what it starts; this is for when it is itself killed.
 bench_pid=
