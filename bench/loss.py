@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """TFTP transfers over a lossy link: real clients and skiffer_bench against
-wharfkeep and tftpd-hpa, each run through a relay of its own (loss_relay)
+wharfkeep and tftpd-hpa, and atftp's client with a window of 16 against
+wharfkeep and atftpd, each run through a relay of its own (loss_relay)
 that drops datagrams in both directions from a seeded generator.
 
 Every run has a fresh server (its own folders, settings and port), a fresh
@@ -14,14 +15,17 @@ Environment:
   LOSS_RATES       loss rates in percent (default 1,5)
   LOSS_SEEDS       seeds per cell (default 5), counted up from LOSS_SEED
   LOSS_SEED        first seed (default 20240611)
-  LOSS_CLIENTS     clients to run (default tftp-hpa,atftp,curl,skiffer)
-  LOSS_SERVERS     servers to run (default ours,tftpd-hpa)
+  LOSS_CLIENTS     clients to run (default tftp-hpa,atftp,curl,skiffer,atftp-w16;
+                   atftp-w16 is atftp asking for windowsize 16)
+  LOSS_SERVERS     servers to run (default ours,tftpd-hpa,atftpd)
   LOSS_DIRECTIONS  fetch, store or both (default fetch,store)
   LOSS_PARALLEL    runs at once (default 16): they mostly wait
   LOSS_RUN_LIMIT   seconds one client may take (default 600)
   LOSS_LIMIT       seconds the whole campaign may take (default 10800)
   LOSS_RELAY_TRACE set: every relay prints each datagram into its run's log
   BENCH_BUILD      build folder (default ./build)
+  BENCH_TFTPD, BENCH_ATFTPD  the peer servers' programs (tools/bench.sh
+                   sets them)
 Runs that do not complete leave their logs in build/bench/loss-logs/.
 Exits 0 whatever the numbers, 1 when a client reported success over a wrong
 file, 2 when the bench itself could not run.
@@ -68,7 +72,10 @@ TRACE = "LOSS_RELAY_TRACE" in os.environ
 WHARFKEEP = os.path.join(BUILD, "wharfkeep")
 SKIFFER_BENCH = os.path.join(BUILD, "bench", "skiffer_bench")
 LOSS_RELAY = os.path.join(BUILD, "bench", "loss_relay")
-TFTPD = "/usr/sbin/in.tftpd"
+# tools/bench.sh says where tftpd-hpa's and atftpd's programs are: the two
+# Debian packages conflict, so one of them may be unpacked in the build.
+TFTPD = os.environ.get("BENCH_TFTPD", "/usr/sbin/in.tftpd")
+ATFTPD = os.environ.get("BENCH_ATFTPD", "/usr/sbin/atftpd")
 RESULTS = os.path.join(BUILD, "bench", "loss-results.txt")
 KEPT_LOGS = os.path.join(BUILD, "bench", "loss-logs")
 
@@ -96,6 +103,15 @@ stopping = False
 
 class BenchBroken(Exception):
     pass
+
+
+def check_tftpd():
+    """With atftpd installed, in.tftpd is atftpd's: tftpd-hpa's rows would
+    time the wrong server."""
+    if os.path.basename(os.path.realpath(TFTPD)) == "atftpd":
+        raise BenchBroken("%s is atftpd here, not tftpd-hpa (the two packages conflict): run "
+                          "through tools/bench.sh, which unpacks tftpd-hpa's, or set "
+                          "BENCH_TFTPD" % TFTPD)
 
 
 class RunBroken(Exception):
@@ -252,15 +268,32 @@ def start_tftpd(run_dir, limit):
     return Serving(proc, port, folder, folder, logfile)
 
 
+def start_atftpd(run_dir, limit):
+    # In the foreground on its own port, as the other servers; its log (a
+    # line per transfer, and its retries) goes to the run's server log.
+    folder = os.path.join(run_dir, "peer")
+    os.makedirs(folder, exist_ok=True)
+    os.chmod(folder, 0o777)
+    port = free_port()
+    args = [ATFTPD, "--daemon", "--no-fork", "--port", str(port), "--bind-address", HOST,
+            "--logfile", "-"]
+    if os.geteuid() == 0:
+        args += ["--user", "root", "--group", "root"]
+    logfile = os.path.join(run_dir, "server.log")
+    with open(logfile, "ab") as out:
+        proc = launch(["timeout", "-k", "5", str(limit)] + args + [folder], out)
+    return Serving(proc, port, folder, folder, logfile)
+
+
 class ServerKind:
     def __init__(self, name, program, start):
         self.name, self.program, self.start = name, program, start
 
 
-# A later peer (atftpd for windowsize) is one more entry here.
 SERVERS = {
     "ours": ServerKind("ours", WHARFKEEP, start_ours),
     "tftpd-hpa": ServerKind("tftpd-hpa", TFTPD, start_tftpd),
+    "atftpd": ServerKind("atftpd", ATFTPD, start_atftpd),
 }
 
 # ---------------------------------------------------------------- clients
@@ -339,13 +372,14 @@ CLIENTS = {
     "atftp": ClientKind("atftp", "atftp", atftp_command),
     "curl": ClientKind("curl", "curl", curl_command),
     "skiffer": ClientKind("skiffer", SKIFFER_BENCH, skiffer_command),
+    "atftp-w16": ClientKind("atftp-w16", "atftp", atftp_command,
+                            extra=("--option", "windowsize 16")),
 }
 
 
 class RowSet:
     """Clients that run against our server and one peer server, with rows
-    of their own in the table: a window-16 set would be its atftp variant
-    against ours and atftpd."""
+    of their own in the table."""
 
     def __init__(self, name, clients, peer, ours="ours"):
         self.name, self.clients, self.peer, self.ours = name, clients, peer, ours
@@ -353,6 +387,8 @@ class RowSet:
 
 ROW_SETS = [
     RowSet("lock-step", ["tftp-hpa", "atftp", "curl", "skiffer"], "tftpd-hpa"),
+    # tftpd-hpa grants no window: the windowed client is compared on atftpd.
+    RowSet("window 16", ["atftp-w16"], "atftpd"),
 ]
 
 # ---------------------------------------------------------------- one run
@@ -677,9 +713,10 @@ def report(runs, clients, servers):
     both = lock_step.ours in servers and lock_step.peer in servers
 
     # Ours at least as reliable as the peer, cell by cell.
-    compared = [(rate, c, d, o, p) for rs, rate, c, d, o, p in cells if o.runs and p.runs]
+    compared = [(rate, c, d, o, p) for rs, rate, c, d, o, p in cells
+                if rs is lock_step and o.runs and p.runs]
     short = [(rate, c, d, o, p) for rate, c, d, o, p in compared if o.completed < p.completed]
-    target("every cell: ours completes >= %s" % lock_step.peer,
+    target("every lock-step cell: ours completes >= %s" % lock_step.peer,
            "%d cells" % len(compared), "%d short" % len(short),
            "%d/%d cells" % (len(compared) - len(short), len(compared)), "all cells",
            (not short) if compared and both else None)
@@ -722,6 +759,24 @@ def report(runs, clients, servers):
         else:
             target(measure, "-", "-", "-", "<= 0.25", None)
 
+    # With a window of 16 asked by the same client, ours completes at 1% at
+    # least as many runs as atftpd.
+    window = ROW_SETS[1]
+    both_window = window.ours in servers and window.peer in servers
+    for d in DIRECTIONS:
+        for client in window.clients:
+            measure = "1%% %s %s: ours completes >= %s" % (d, client, window.peer)
+            if 1.0 in RATES and client in clients and both_window:
+                o = cell(runs, window, 1.0, client, d, window.ours)
+                p = cell(runs, window, 1.0, client, d, window.peer)
+                target(measure, o.text(), p.text(), "%d vs %d" % (o.completed, p.completed),
+                       ">=", (o.completed >= p.completed) if o.runs and p.runs else None)
+                if o.runs and p.runs and o.completed < p.completed:
+                    notes.append("ours short of %s at 1%% %s %s: %s against %s" % (
+                        window.peer, client, d, o.text(), p.text()))
+            else:
+                target(measure, "-", "-", "-", ">=", None)
+
     wrong = [r for r in runs if r.outcome == WRONG]
     ran = sum(1 for r in runs if r.outcome not in (NOT_RUN, BROKEN))
     target("no success reported over a wrong file", "%d WRONG" % len(wrong),
@@ -757,6 +812,8 @@ def main():
         if not shutil.which(program):
             raise BenchBroken("%s is missing: build and install first (tools/bench.sh loss)"
                               % program)
+    if "tftpd-hpa" in servers:
+        check_tftpd()
 
     position = subprocess.run([SKIFFER_BENCH, "--loopback-position"], capture_output=True,
                               text=True, timeout=30).stdout.strip()
