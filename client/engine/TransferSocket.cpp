@@ -5,6 +5,7 @@
 #include "Modal.h"
 #include "SkifferCore.h"
 #include "Tftp.h"
+#include "Window.h"
 
 #include <sys/stat.h>
 
@@ -156,6 +157,13 @@ int CTransferSocket::SetupBuffers(int bSending) {
     int nAllowed = PrepareBuffers(bSending);
     if (nAllowed == 0)
         return 0;
+    // A window is asked for only as large as the socket buffer holds.
+    m_nWindowSize = tftp::FitWindow(*this, bSending ? SO_SNDBUF : SO_RCVBUF,
+                                    std::clamp(m_nWindowSize, 1, tftp::kMaxWindowSize), nAllowed);
+    if (m_nWindowSize == 0) {
+        Message("Block size settings not valid for sockets");
+        return 0;
+    }
     if (nAllowed == m_nBlockSize)
         return 1;
     // Before the request: the smaller size is what gets offered.
@@ -195,6 +203,9 @@ int CTransferSocket::RequestLength(const QByteArray& name, const char* pszMode) 
     if (m_nBlockSize != tftp::kDefaultBlockSize)
         nLength +=
             static_cast<int>(std::strlen(tftp::kOptBlksize)) + 1 + DecimalDigits(m_nBlockSize) + 1;
+    if (m_nWindowSize > 1)
+        nLength += static_cast<int>(std::strlen(tftp::kOptWindowsize)) + 1 +
+                   DecimalDigits(m_nWindowSize) + 1;
     return nLength;
 }
 
@@ -216,6 +227,8 @@ int CTransferSocket::BuildRequest(int nOpcode, const QByteArray& name, uint8_t* 
         p += tftp::WriteOption(p, tftp::kOptTimeout, m_nTimeout);
     if (m_nBlockSize != tftp::kDefaultBlockSize)
         p += tftp::WriteOption(p, tftp::kOptBlksize, m_nBlockSize);
+    if (m_nWindowSize > 1)
+        p += tftp::WriteOption(p, tftp::kOptWindowsize, m_nWindowSize);
     return static_cast<int>(p - pBuffer);
 }
 
@@ -230,6 +243,7 @@ int CTransferSocket::SendRequest(int nLength, const QString& strHost, int nPort)
     m_requestAddr.sin_port = htons(static_cast<uint16_t>(nPort));
     m_bPeerKnown = false;
     m_bDallying = false;
+    m_nAcked = 0;
     m_tLastActivity = CTime::GetCurrentTime();
     // A port outside 0 to 65535 is refused whole by the socket layer, never cut.
     int nSent = nPort < 0 ? SOCKET_ERROR
@@ -259,6 +273,7 @@ int CTransferSocket::LayOutRequest(int nOpcode, const QString& strRemote, int bO
         return 0;
     }
     m_nAskedBlockSize = m_nBlockSize;
+    m_nAskedWindow = m_nWindowSize;
     return BuildRequest(nOpcode, name, m_pBuffer.data(), pszMode);
 }
 
@@ -424,9 +439,13 @@ void CTransferSocket::OnReceive(int nErrorCode) {
         return;
     }
     m_tLastActivity = CTime::GetCurrentTime();
-    if (bFirstAnswer && nOpcode == (m_bSending == 1 ? tftp::OP_ACK : tftp::OP_DATA) &&
-        !UseDefaultBlockSize())
-        return;
+    if (bFirstAnswer && nOpcode == (m_bSending == 1 ? tftp::OP_ACK : tftp::OP_DATA)) {
+        // No OACK: the server took no option, a window neither.
+        m_nWindowSize = 1;
+        m_receive.Start(1);
+        if (!UseDefaultBlockSize())
+            return;
+    }
     if (m_bSending == 1)
         OnAckPacket();
     else
@@ -482,7 +501,20 @@ void CTransferSocket::OnRetransmitDue() {
         m_retransmit.Postpone();
         return;
     }
-    SendLast();
+    if (m_bPeerKnown && m_nWindowSize > 1) {
+        // A window goes again from the first block not confirmed; a
+        // receiver tells where it stands in order.
+        if (m_bSending == 1) {
+            if (!RewindTo(m_nAcked + 1))
+                return;
+            SendBlocks();
+        } else {
+            SendAck(static_cast<unsigned>(m_nBlock - 1));
+            m_receive.Acked(static_cast<uint64_t>(m_nBlock - 1));
+        }
+    } else {
+        SendLast();
+    }
     m_retransmit.Resent();
 }
 
@@ -497,6 +529,10 @@ void CTransferSocket::OnDataPacket() {
     case tftp::OP_DATA: {
         // Block numbers count on past 65535 from 0, as servers send them.
         const unsigned nNumber = tftp::GetWord(p + 2);
+        if (m_nWindowSize > 1 && nNumber != (static_cast<unsigned>(m_nBlock) & 0xFFFF)) {
+            BlockOutOfTurn(nNumber);
+            return;
+        }
         if (nNumber != (static_cast<unsigned>(m_nBlock) & 0xFFFF)) {
             // The block acknowledged last, again: that ACK was lost, and goes
             // again (the block is not written twice). Any other is passed over.
@@ -526,7 +562,14 @@ void CTransferSocket::OnDataPacket() {
             if (m_nTotalSize != 0)
                 PostToView(WM_CLIENT_PROGRESS, 2, m_nBytes);
         }
+        if (!m_receive.Took(static_cast<uint64_t>(m_nBlock), bLast)) {
+            // Inside a window: the server is still sending, the wait starts over.
+            ++m_nBlock;
+            m_retransmit.Postpone();
+            return;
+        }
         SendAck(static_cast<unsigned>(m_nBlock));
+        m_receive.Acked(static_cast<uint64_t>(m_nBlock));
         ++m_nBlock;
         if (!bLast) {
             m_retransmit.Sent(true);
@@ -558,6 +601,20 @@ void CTransferSocket::OnDataPacket() {
         EndTransfer(4);
         return;
     }
+}
+
+// A windowed fetch's block out of turn: the last block held in order is
+// acknowledged once per gap, so that the server sends again from the first
+// one missing; a block held already is not written twice.
+void CTransferSocket::BlockOutOfTurn(unsigned nNumber) {
+    const uint64_t nHave = static_cast<uint64_t>(m_nBlock - 1);
+    uint64_t nWide = 0;
+    const tftp::Arrival arrival = tftp::ClassifyBlock(nNumber, nHave, &nWide);
+    if (!m_receive.AckOutOfTurn(arrival, nWide))
+        return;
+    SendAck(static_cast<unsigned>(nHave));
+    m_receive.Acked(nHave, true);
+    m_retransmit.Sent(true);
 }
 
 // ERROR from the server: its text in the status line, nothing sent back.
@@ -602,6 +659,7 @@ void CTransferSocket::ApplyOptions() {
                               static_cast<size_t>(oack.size() - 2));
     tftp::OptionEntry entry;
     bool bBlockSizeAcknowledged = false;
+    bool bWindowAcknowledged = false;
     while (reader.Next(entry)) {
         const char* pszName = entry.name.constData();
         if (tftp::SameNoCase(pszName, tftp::kOptTsize)) {
@@ -623,13 +681,30 @@ void CTransferSocket::ApplyOptions() {
                 if (!SetupAgreedBuffers())
                     return;
             }
+        } else if (tftp::SameNoCase(pszName, tftp::kOptWindowsize)) {
+            // As for the block size: lowered at most, never raised.
+            if (entry.value == 0 || entry.value > static_cast<unsigned long>(m_nAskedWindow)) {
+                ShowStatus("Option Failure");
+                EndTransfer(7);
+                return;
+            }
+            bWindowAcknowledged = true;
+            m_nWindowSize = static_cast<int>(entry.value);
         }
         // "timeout" is passed over: the client keeps its own time-out.
     }
+    if (!bWindowAcknowledged)
+        m_nWindowSize = 1;
+    m_receive.Start(m_nWindowSize);
     if (!bBlockSizeAcknowledged && !UseDefaultBlockSize())
         return;
     if (m_bSending == 1) {
-        SendNextBlock(0);
+        if (m_nWindowSize > 1) {
+            m_retransmit.Answered();
+            SendWindow();
+        } else {
+            SendNextBlock(0);
+        }
         return;
     }
     m_retransmit.Answered();
@@ -651,6 +726,10 @@ bool CTransferSocket::UseDefaultBlockSize() {
 }
 
 void CTransferSocket::SendNextBlock(unsigned nAcked) {
+    if (m_nWindowSize > 1) {
+        WindowAcked(nAcked);
+        return;
+    }
     // Only the timer sends a block again: answering a repeated ACK as well
     // would double every block from then on (RFC 1123).
     if (nAcked != (static_cast<unsigned>(m_nBlock - 1) & 0xFFFF))
@@ -660,6 +739,17 @@ void CTransferSocket::SendNextBlock(unsigned nAcked) {
         EndTransfer(-1);
         return;
     }
+    const bool bShort = ReadBlock() != static_cast<size_t>(m_nBlockSize);
+    if (bShort || ReportDue())
+        ReportSent(m_nBytes);
+    SendLast();
+    m_retransmit.Sent();
+    if (bShort)
+        m_bLastBlock = 1;
+    ++m_nBlock;
+}
+
+size_t CTransferSocket::ReadBlock() {
     // Built where it is kept: the packet buffer takes the next datagram.
     const size_t nPacket = static_cast<size_t>(m_nBlockSize) + tftp::kHeaderSize;
     if (m_lastSent.size() < nPacket)
@@ -669,26 +759,76 @@ void CTransferSocket::SendNextBlock(unsigned nAcked) {
         m_pFile ? std::fread(p + tftp::kHeaderSize, 1, static_cast<size_t>(m_nBlockSize), m_pFile)
                 : 0;
     m_nBytes += static_cast<uint32_t>(nRead);
-    if (nRead != static_cast<size_t>(m_nBlockSize) || ReportDue()) {
-        PostToView(WM_CLIENT_PROGRESS, 1, m_nBytes);
-        if (m_nBytes != 0 && m_nTotalSize != 0) {
-            int nPercent = static_cast<int>(
-                100.0 / (static_cast<double>(m_nTotalSize) / static_cast<double>(m_nBytes)));
-            m_szStatus = QString::asprintf("Sent %lu bytes (%d%%)",
-                                           static_cast<unsigned long>(m_nBytes), nPercent);
-        } else {
-            m_szStatus = QString::asprintf("Sent %lu bytes", static_cast<unsigned long>(m_nBytes));
-        }
-        ShowStatus(m_szStatus);
-    }
     tftp::PutWord(p, tftp::OP_DATA);
     tftp::PutWord(p + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
     m_nLastSent = static_cast<int>(nRead) + tftp::kHeaderSize;
-    SendLast();
-    m_retransmit.Sent();
-    if (nRead != static_cast<size_t>(m_nBlockSize))
-        m_bLastBlock = 1;
-    ++m_nBlock;
+    return nRead;
+}
+
+void CTransferSocket::ReportSent(uint32_t nBytes) {
+    PostToView(WM_CLIENT_PROGRESS, 1, nBytes);
+    if (nBytes != 0 && m_nTotalSize != 0) {
+        int nPercent = static_cast<int>(
+            100.0 / (static_cast<double>(m_nTotalSize) / static_cast<double>(nBytes)));
+        m_szStatus = QString::asprintf("Sent %lu bytes (%d%%)", static_cast<unsigned long>(nBytes),
+                                       nPercent);
+    } else {
+        m_szStatus = QString::asprintf("Sent %lu bytes", static_cast<unsigned long>(nBytes));
+    }
+    ShowStatus(m_szStatus);
+}
+
+// An ACK in a windowed send: it confirms every block up to its number. A
+// duplicate or a stray is never answered by itself; the timer sends again.
+void CTransferSocket::WindowAcked(unsigned nAcked) {
+    const uint64_t nLast = static_cast<uint64_t>(m_nBlock - 1);
+    const uint64_t nConfirmed = tftp::ConfirmedBlock(nAcked, m_nAcked, nLast, m_nWindowSize);
+    if (nConfirmed == 0)
+        return;
+    m_nAcked = nConfirmed;
+    m_retransmit.Answered();
+    // What the server has, not what is on its way, is what the bar shows.
+    const bool bAll = m_bLastBlock == 1 && nConfirmed == nLast;
+    if (bAll || ReportDue())
+        ReportSent(static_cast<uint32_t>(
+            std::min<uint64_t>(nConfirmed * static_cast<uint64_t>(m_nBlockSize), m_nBytes)));
+    if (bAll) {
+        EndTransfer(-1);
+        return;
+    }
+    // Confirmed in part: what followed was lost, and goes again from there.
+    if (nConfirmed != nLast && !RewindTo(nConfirmed + 1))
+        return;
+    SendWindow();
+}
+
+void CTransferSocket::SendWindow() {
+    SendBlocks();
+    if (m_bActive == 1)
+        m_retransmit.Sent();
+}
+
+void CTransferSocket::SendBlocks() {
+    while (m_bLastBlock != 1 &&
+           static_cast<uint64_t>(m_nBlock) - m_nAcked <= static_cast<uint64_t>(m_nWindowSize)) {
+        if (ReadBlock() != static_cast<size_t>(m_nBlockSize))
+            m_bLastBlock = 1;
+        SendLast();
+        ++m_nBlock;
+    }
+}
+
+bool CTransferSocket::RewindTo(uint64_t nBlock) {
+    const uint64_t nOffset = (nBlock - 1) * static_cast<uint64_t>(m_nBlockSize);
+    if (!m_pFile || ::fseeko(m_pFile, static_cast<off_t>(nOffset), SEEK_SET) != 0) {
+        ShowStatus("Error reading local file");
+        EndTransfer(0);
+        return false;
+    }
+    m_nBytes = static_cast<uint32_t>(nOffset);
+    m_nBlock = static_cast<int>(nBlock);
+    m_bLastBlock = 0;
+    return true;
 }
 
 bool CTransferSocket::ReportDue() {

@@ -4,6 +4,7 @@
 #include "Clock.h"
 #include "Retransmit.h"
 #include "TransferView.h"
+#include "Window.h"
 
 #include <QByteArray>
 #include <QString>
@@ -109,6 +110,15 @@ private:
     void OnServerError();
     bool UseDefaultBlockSize();
     void SendNextBlock(unsigned nAcked);
+    // The next block read from the file into the kept packet; its length.
+    size_t ReadBlock();
+    void ReportSent(uint32_t nBytes);
+    void WindowAcked(unsigned nAcked);
+    void SendWindow();
+    void SendBlocks();
+    // Makes nBlock the next block to send, read again from the file.
+    bool RewindTo(uint64_t nBlock);
+    void BlockOutOfTurn(unsigned nNumber);
     int SendRequest(int nLength, const QString& strHost, int nPort);
     // The request in the packet buffer, which is made large enough for it;
     // its length, or 0 when no buffer could be had.
@@ -120,8 +130,11 @@ private:
     // Puts the open local file behind the transfer's own large buffer.
     void BufferFile();
 
-    int m_nAskedBlockSize = 512; // the block size offered in the request
-    bool m_bReported = false;    // progress has been shown for this transfer
+    int m_nAskedBlockSize = 512;   // the block size offered in the request
+    int m_nAskedWindow = 1;        // the window offered in the request
+    uint64_t m_nAcked = 0;         // sending: the last block the server confirmed
+    tftp::ReceiveWindow m_receive; // fetching: when an ACK is due
+    bool m_bReported = false;      // progress has been shown for this transfer
     unsigned long long m_nReportTick = 0;
     std::vector<char> m_fileBuffer; // outlives every file it buffers
     sockaddr_in m_requestAddr{};    // where the request went

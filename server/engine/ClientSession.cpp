@@ -186,14 +186,28 @@ bool CClientSession::ResizeBuffer(int nSize) {
 }
 
 void CClientSession::ParseRequest() {
-    CWharfCore* pCore = GetWharfCore();
     m_nOpcode = GetWord(m_abRequest);
-    const bool bRead = m_nOpcode == OP_RRQ;
-    const QString& strDirectory = bRead ? pCore->m_strOutPath : pCore->m_strInPath;
+    if (!OpenSocket())
+        return;
+    const std::optional<RequestedFile> file = ReadRequest();
+    if (!file)
+        return;
+    Granted granted;
+    if (!ChooseOptions(file->nOptions, granted))
+        return;
+    // Never wait longer than the client asked, but sooner when the link allows.
+    if (m_nTimeout != 0)
+        m_retransmit.SetCapMs(static_cast<unsigned>(m_nTimeout) * 1000);
+    if (!OpenRequestedFile(*file))
+        return;
+    ReportStart();
+    SendFirstAnswer(granted);
+}
 
+bool CClientSession::OpenSocket() {
     if (!Create(0, SOCK_DGRAM, 0, m_strLocalAddress.toLatin1().constData())) {
         End("no socket could be opened for the transfer");
-        return;
+        return false;
     }
     if (!AsyncSelect(FD_READ)) {
         // Deaf to the client, the session can only end. It ends before the
@@ -201,57 +215,62 @@ void CClientSession::ParseRequest() {
         // this session, so nothing of it is touched afterwards.
         End("Error preparing local client function");
         AfxMessageBox("Error preparing local client function", MB_OK);
-        return;
+        return false;
     }
     m_tLastActivity = CTime::GetCurrentTime().GetTime();
+    return true;
+}
 
+std::optional<CClientSession::RequestedFile> CClientSession::ReadRequest() {
+    CWharfCore* pCore = GetWharfCore();
+    const bool bRead = m_nOpcode == OP_RRQ;
     int nPos = 2;
-    const QByteArray name = RequestField(m_abRequest, nPos);
-    const bool bForced = bRead && pCore->m_bForce == 1;
-    const QByteArray directory = QFile::encodeName(strDirectory);
-    m_strPath = directory + (bForced ? QFile::encodeName(pCore->m_strForceFile) : name);
+    RequestedFile file;
+    file.name = RequestField(m_abRequest, nPos);
+    file.bForced = bRead && pCore->m_bForce == 1;
+    file.directory = QFile::encodeName(bRead ? pCore->m_strOutPath : pCore->m_strInPath);
+    m_strPath =
+        file.directory + (file.bForced ? QFile::encodeName(pCore->m_strForceFile) : file.name);
 
     const QByteArray mode = RequestField(m_abRequest, nPos);
-    int nOpenMode = 0;
     if (SameNoCase(mode.constData(), kModeNetascii)) {
         m_bNetascii = 1;
-        nOpenMode = m_nOpcode - 1;
+        file.nOpenMode = m_nOpcode - 1;
     } else if (SameNoCase(mode.constData(), kModeOctet)) {
         m_bNetascii = 0;
-        nOpenMode = m_nOpcode + 1;
+        file.nOpenMode = m_nOpcode + 1;
     } else {
         SendError(4);
-        return;
+        return std::nullopt;
     }
+    file.nOptions = nPos;
+    return file;
+}
 
-    bool bAcknowledge = false, bTsize = false, bTimeout = false, bBlksize = false;
-    int nCounter = nOpenMode;
-    while (nPos < kRequestSize && m_abRequest[nPos] != 0 && nCounter < kOptionScanLimit) {
-        const QByteArray option = RequestField(m_abRequest, nPos);
-        nCounter += static_cast<int>(option.size());
-        unsigned long nValue = 0;
-        while (nPos < kRequestSize && m_abRequest[nPos] >= '0' && m_abRequest[nPos] <= '9') {
-            unsigned nDigit = static_cast<unsigned>(m_abRequest[nPos] - '0');
-            nValue = std::min<unsigned long>(nValue * 10 + nDigit, INT_MAX);
-            ++nPos;
-            ++nCounter;
-        }
-        if (SameNoCase(option.constData(), kOptTsize)) {
-            if (pCore->m_bAllowTsize) {
-                bTsize = true;
-                bAcknowledge = true;
-            }
-        } else if (SameNoCase(option.constData(), kOptTimeout)) {
+// Reads the request's options from nPos and settles what is granted; false
+// when the session has ended (a block size that cannot be set up).
+bool CClientSession::ChooseOptions(int nPos, Granted& granted) {
+    CWharfCore* pCore = GetWharfCore();
+    const bool bRead = m_nOpcode == OP_RRQ;
+    // Fields end at the end of the request buffer, whose tail is zeros.
+    OptionReader reader(m_abRequest + nPos, static_cast<size_t>(kRequestSize - nPos));
+    OptionEntry option;
+    int nWindowAsked = 0;
+    while (reader.Next(option)) {
+        const char* pszName = option.name.constData();
+        const unsigned long nValue = option.value;
+        if (SameNoCase(pszName, kOptTsize)) {
+            if (pCore->m_bAllowTsize)
+                granted.bTsize = true;
+        } else if (SameNoCase(pszName, kOptTimeout)) {
             // Outside 1 to 255 seconds the option counts as absent: a huge
             // value would let a silent client hold its slot for hours.
             if (nValue >= kMinOptionTimeout && nValue <= kMaxOptionTimeout) {
                 m_nTimeout = static_cast<int>(nValue);
-                if (pCore->m_bAllowTimeout) {
-                    bTimeout = true;
-                    bAcknowledge = true;
-                }
+                if (pCore->m_bAllowTimeout)
+                    granted.bTimeout = true;
             }
-        } else if (SameNoCase(option.constData(), kOptBlksize)) {
+        } else if (SameNoCase(pszName, kOptBlksize)) {
             // Block sizes outside 8..65464 (RFC 2348) are not negotiable:
             // too small is ignored, too large is answered with the largest.
             if (nValue >= static_cast<unsigned long>(kMinBlockSize)) {
@@ -259,52 +278,75 @@ void CClientSession::ParseRequest() {
                 if (nWanted != m_nBlockSize) {
                     m_nBlockSize = nWanted;
                     if (!SetBlockSize(bRead))
-                        return;
+                        return false;
                 }
-                bBlksize = true;
-                bAcknowledge = true;
+                granted.bBlksize = true;
             }
+        } else if (SameNoCase(pszName, kOptWindowsize)) {
+            // An unreadable window is ignored like any malformed option.
+            if (int nWindow = WindowSizeValue(nValue))
+                nWindowAsked = nWindow;
         }
-        if (nPos < kRequestSize)
-            ++nPos; // the NUL after the value
     }
+    // A maximum of 1 keeps every transfer lock-step: the option is never
+    // acknowledged. The socket buffer must hold a whole window of blocks.
+    if (nWindowAsked != 0 && pCore->m_nMaxWindow > 1) {
+        const int nWanted = std::min(nWindowAsked, pCore->m_nMaxWindow);
+        m_nWindow = FitWindow(*this, bRead ? SO_SNDBUF : SO_RCVBUF, nWanted, m_nBlockSize);
+        if (m_nWindow == 0) {
+            SendError(7);
+            return false;
+        }
+        granted.bWindow = true;
+    }
+    return true;
+}
 
-    // Never wait longer than the client asked, but sooner when the link allows.
-    if (m_nTimeout != 0)
-        m_retransmit.SetCapMs(static_cast<unsigned>(m_nTimeout) * 1000);
-
-    if (!bForced && LeavesDirectory(name)) {
+bool CClientSession::OpenRequestedFile(const RequestedFile& file) {
+    if (!file.bForced && LeavesDirectory(file.name)) {
         SendError(2);
-        return;
+        return false;
     }
-    if (int nError = OpenLocalFile(bRead, directory, bForced, nOpenMode)) {
+    if (int nError =
+            OpenLocalFile(m_nOpcode == OP_RRQ, file.directory, file.bForced, file.nOpenMode)) {
         SendError(nError);
-        return;
+        return false;
     }
+    return true;
+}
 
+void CClientSession::ReportStart() {
+    CWharfCore* pCore = GetWharfCore();
     pCore->m_strReportText = QFile::decodeName(m_strPath);
     pCore->m_bReportBinary = m_bNetascii == 0 ? 1 : 0;
-    pCore->m_bReportSending = bRead ? 1 : 0;
+    pCore->m_bReportSending = m_nOpcode == OP_RRQ ? 1 : 0;
     pCore->NotifyView(2, m_nSlot + 1);
+}
 
-    auto buildOack = [&](bool bWithTsize) {
-        PutWord(m_pBuffer.data(), OP_OACK);
-        int nLength = 2;
-        if (bWithTsize)
-            nLength +=
-                WriteOption(m_pBuffer.data() + nLength, kOptTsize, static_cast<long>(m_nTotal));
-        if (bTimeout)
-            nLength += WriteOption(m_pBuffer.data() + nLength, kOptTimeout, m_nTimeout);
-        if (bBlksize)
-            nLength += WriteOption(m_pBuffer.data() + nLength, kOptBlksize, m_nBlockSize);
-        return nLength;
-    };
+// The OACK's entries always stand in this order, whatever the request's.
+int CClientSession::BuildOack(const Granted& granted, bool bWithTsize) {
+    uint8_t* p = m_pBuffer.data();
+    PutWord(p, OP_OACK);
+    int nLength = 2;
+    if (bWithTsize)
+        nLength += WriteOption(p + nLength, kOptTsize, static_cast<long>(m_nTotal));
+    if (granted.bTimeout)
+        nLength += WriteOption(p + nLength, kOptTimeout, m_nTimeout);
+    if (granted.bBlksize)
+        nLength += WriteOption(p + nLength, kOptBlksize, m_nBlockSize);
+    if (granted.bWindow)
+        nLength += WriteOption(p + nLength, kOptWindowsize, m_nWindow);
+    return nLength;
+}
 
-    if (!bRead) {
+void CClientSession::SendFirstAnswer(const Granted& granted) {
+    m_receive.Start(m_nWindow);
+    if (m_nOpcode == OP_WRQ) {
         m_nBlock = 0;
         m_nTotal = 0;
-        if (bAcknowledge && (bTimeout || bBlksize)) {
-            SendFirstAnswer(buildOack(false));
+        // A store's tsize is never acknowledged: alone, it gets ACK 0.
+        if (granted.bTimeout || granted.bBlksize || granted.bWindow) {
+            SendFirstAnswer(BuildOack(granted, false));
         } else {
             PutWord(m_pBuffer.data(), OP_ACK);
             PutWord(m_pBuffer.data() + 2, 0);
@@ -314,13 +356,10 @@ void CClientSession::ParseRequest() {
     }
     m_nBlock = 1;
     m_nSent = 0;
-    if (bAcknowledge) {
-        SendFirstAnswer(buildOack(bTsize));
-    } else {
-        SendNextBlock();
-        if (IsActive())
-            m_retransmit.Sent();
-    }
+    if (granted.Any())
+        SendFirstAnswer(BuildOack(granted, granted.bTsize));
+    else
+        SendWindow();
 }
 
 // Opens m_strPath for the request; 0 on success, else the error code to send.
@@ -535,33 +574,42 @@ void CClientSession::HandleAck() {
     if (nOpcode != OP_ACK)
         return;
     const unsigned nAcked = GetWord(m_pBuffer.data() + 2);
-    bool bLast = false;
     if (m_ePhase == Phase::FirstAnswer && !m_firstAnswer.isEmpty()) {
-        // Only ACK 0 answers the OACK; block 1 then goes out.
+        // Only ACK 0 answers the OACK; the first window then goes out.
         if (nAcked != 0)
             return;
-    } else if (nAcked == (static_cast<unsigned>(m_nBlock) & 0xFFFF)) {
-        // Matched against the number the last block went out with, so a
-        // stale ACK 0 never rewinds the transfer.
-        m_nAckedBytes = m_nSent;
-        m_nAckedBlocks = static_cast<uint64_t>(m_nBlock);
-        ++m_nBlock;
-        bLast = m_nLastRead < m_nBlockSize; // a short block ends the file
-    } else {
-        // A repeat of the ACK before: only the timer sends a block again
-        // (RFC 1123), unless the block has long been out.
-        if (nAcked == (static_cast<unsigned>(m_nBlock - 1) & 0xFFFF))
+        Answered();
+        SendWindow();
+        if (IsActive())
+            ReportProgress();
+        return;
+    }
+    // Matched against the blocks in flight, so a stale ACK never rewinds the
+    // transfer and a duplicate never sends anything by itself.
+    const uint64_t nConfirmed =
+        ConfirmedBlock(nAcked, m_nAckedBlocks, static_cast<uint64_t>(m_nBlock - 1), m_nWindow);
+    if (nConfirmed == 0) {
+        // Lock-step: a repeat of the ACK before goes to the timer (RFC 1123),
+        // unless the block has long been out.
+        if (m_nWindow == 1 && nAcked == (m_nAckedBlocks & 0xFFFF))
             ResendWhenLost();
         return;
     }
+    m_nAckedBlocks = nConfirmed;
+    m_nAckedBytes = std::min(nConfirmed * static_cast<uint64_t>(m_nBlockSize), m_nSent);
     Answered();
-    if (bLast) {
+    if (m_bFinalSent && nConfirmed == m_nFinalBlock) {
         End(CWharfCore::kTransferComplete);
     } else {
-        SendNextBlock();
+        // A window confirmed only in part: what followed the last block
+        // confirmed was lost, and goes again from there.
+        if (nConfirmed + 1 != static_cast<uint64_t>(m_nBlock) && !RewindTo(nConfirmed + 1)) {
+            End(kRereadFailed);
+            return;
+        }
+        SendWindow();
         if (!IsActive())
             return;
-        m_retransmit.Sent();
     }
     ReportProgress();
 }
@@ -597,7 +645,10 @@ void CClientSession::ReportProgress() {
     const bool bRead = m_nOpcode == OP_RRQ;
     pCore->m_bReportRead = bRead ? 1 : 0;
     pCore->m_nReportTotal = bRead ? m_nTotal : 0;
-    pCore->m_nReportDone = bRead ? m_nSent : m_nTotal;
+    // Lock-step shows the block in flight; a window shows what the client
+    // confirmed, as many blocks may be on their way.
+    const uint64_t nRead = m_nWindow > 1 ? m_nAckedBytes : m_nSent;
+    pCore->m_nReportDone = bRead ? nRead : m_nTotal;
     pCore->NotifyView(3, m_nSlot + 1);
 }
 
@@ -610,13 +661,46 @@ void CClientSession::SendNextBlock() {
         SendError(0);
         return;
     }
-    m_nLastRead = static_cast<int>(n);
     PutWord(m_pBuffer.data(), OP_DATA);
     PutWord(m_pBuffer.data() + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
     SendPacket(kHeaderSize + static_cast<int>(n));
-    if (static_cast<int>(n) < m_nBlockSize && m_bNetascii)
-        m_nTotal = m_nSent + n;
+    if (static_cast<int>(n) < m_nBlockSize) {
+        // A short block ends the file.
+        m_bFinalSent = true;
+        m_nFinalBlock = static_cast<uint64_t>(m_nBlock);
+        if (m_bNetascii)
+            m_nTotal = m_nSent + n;
+    }
     m_nSent += n;
+    ++m_nBlock;
+}
+
+// Sends blocks from the next one on until the window is full or the last
+// block is out, then waits for the client's ACK.
+void CClientSession::SendWindow() {
+    SendBlocks();
+    if (IsActive())
+        m_retransmit.Sent();
+}
+
+void CClientSession::SendBlocks() {
+    while (!m_bFinalSent &&
+           static_cast<uint64_t>(m_nBlock) - m_nAckedBlocks <= static_cast<uint64_t>(m_nWindow)) {
+        SendNextBlock();
+        if (!IsActive())
+            return;
+    }
+}
+
+// Makes nBlock the next block to send: the file is read again from there.
+bool CClientSession::RewindTo(uint64_t nBlock) {
+    const uint64_t nOffset = (nBlock - 1) * static_cast<uint64_t>(m_nBlockSize);
+    if (!m_pFile || ::fseeko(m_pFile, static_cast<off_t>(nOffset), SEEK_SET) != 0)
+        return false;
+    m_nSent = nOffset;
+    m_nBlock = static_cast<int>(nBlock);
+    m_bFinalSent = false;
+    return true;
 }
 
 void CClientSession::HandleData() {
@@ -630,20 +714,11 @@ void CClientSession::HandleData() {
     if (nOpcode != OP_DATA || m_nReceived > m_nBlockSize + kHeaderSize)
         return;
     // Wire numbers wrap after 65535, as every common client counts.
-    const unsigned nNumber = GetWord(m_pBuffer.data() + 2);
-    const unsigned nExpected = (static_cast<unsigned>(m_nBlock) + 1) & 0xFFFF;
-    if (!IsActive() || nNumber != nExpected) {
-        // The block last stored again means its ACK was lost: it is
-        // acknowledged again. A block from beyond the one awaited means that
-        // one was lost (some clients go on to the next block when their
-        // time-out passes): the last ACK goes again once it has been out a
-        // while. Older blocks are passed over.
-        const bool bRepeat = m_nBlock > 0 && nNumber == (static_cast<unsigned>(m_nBlock) & 0xFFFF);
-        const unsigned nAhead = (nNumber - nExpected) & 0xFFFF;
-        if (bRepeat)
-            AckAgain();
-        else if (IsActive() && nAhead < 0x8000)
-            ResendWhenLost();
+    uint64_t nWide = 0;
+    const Arrival arrival =
+        ClassifyBlock(GetWord(m_pBuffer.data() + 2), static_cast<uint64_t>(m_nBlock), &nWide);
+    if (!IsActive() || arrival != Arrival::Next) {
+        BlockOutOfTurn(arrival, nWide);
         return;
     }
     if (m_nBlock == 0 && ::ftruncate(fileno(m_pFile), 0) != 0) {
@@ -663,6 +738,11 @@ void CClientSession::HandleData() {
 
     ++m_nBlock;
     Answered();
+    if (!m_receive.Took(static_cast<uint64_t>(m_nBlock), bLast)) {
+        // Inside a window: the client is still sending, the wait starts over.
+        m_retransmit.Postpone();
+        return;
+    }
     SendAck();
     if (bLast)
         End(CWharfCore::kTransferComplete);
@@ -670,7 +750,34 @@ void CClientSession::HandleData() {
         m_retransmit.Sent(true);
 }
 
+// A block that is not the one awaited. In lock-step, and after the store has
+// ended, the block last stored again means its ACK was lost: it is
+// acknowledged again. A block from beyond the one awaited means that one was
+// lost (some clients go on to the next block when their time-out passes):
+// the last ACK goes again once it has been out a while. Older blocks are
+// passed over. In a window, the last block held in order is acknowledged
+// once per gap, so that the client sends again from the first one missing.
+void CClientSession::BlockOutOfTurn(Arrival arrival, uint64_t nWide) {
+    if (!IsActive() || m_nWindow == 1) {
+        const bool bRepeat =
+            m_nBlock > 0 && arrival == Arrival::Earlier && nWide == static_cast<uint64_t>(m_nBlock);
+        if (bRepeat)
+            AckAgain();
+        else if (IsActive() && arrival == Arrival::Ahead)
+            ResendWhenLost();
+        return;
+    }
+    if (!m_receive.AckOutOfTurn(arrival, nWide))
+        return;
+    SendAck();
+    m_receive.Acked(static_cast<uint64_t>(m_nBlock), true);
+    m_retransmit.Sent(true);
+    if (m_pOwner)
+        m_pOwner->ShowRetransmission(m_nSlot);
+}
+
 void CClientSession::SendAck() {
+    m_receive.Acked(static_cast<uint64_t>(m_nBlock));
     PutWord(m_pBuffer.data(), OP_ACK);
     PutWord(m_pBuffer.data() + 2, static_cast<unsigned>(m_nBlock) & 0xFFFF);
     SendPacket(4);
@@ -688,11 +795,11 @@ void CClientSession::SendError(int nCode) {
     End(ErrorText(ErrorTable::Server, nCode));
 }
 
-// The block in flight, read again from the file.
+// The blocks in flight, read again from the file from the first one the
+// client has not confirmed.
 bool CClientSession::ResendBlock() {
-    if (!m_pFile || std::fseek(m_pFile, -static_cast<long>(m_nLastRead), SEEK_CUR) != 0)
+    if (!RewindTo(m_nAckedBlocks + 1))
         return false;
-    m_nSent -= static_cast<uint64_t>(m_nLastRead);
-    SendNextBlock();
+    SendBlocks();
     return IsActive();
 }

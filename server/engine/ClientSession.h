@@ -3,12 +3,14 @@
 #include "AsyncSocket.h"
 #include "Retransmit.h"
 #include "Tftp.h"
+#include "Window.h"
 
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <sys/types.h>
 #include <vector>
 
@@ -29,6 +31,8 @@ public:
     void Attach(CListenSocket* pOwner, int nSlot, const sockaddr_in& peer,
                 const QString& strLocalAddress, const uint8_t* pRequest, int nRequestSize);
 
+    // Reads the request, settles its options, opens the file and sends the
+    // first answer; or ends the session with the error the client is sent.
     void ParseRequest();
     bool SetBlockSize(bool bSending);
 
@@ -89,11 +93,14 @@ public:
 
     int m_nTimeout = 0;
     int m_nBlockSize = 512;
+    // Blocks per ACK, as granted (1: lock-step, the option not granted).
+    int m_nWindow = 1;
     sockaddr_in m_peerAddr{};
     int m_nSlot = 0;
     QString m_strLocalAddress;
     QByteArray m_strPath;
     int m_nOpcode = 0;
+    // A read: the next block to send. A store: the blocks stored.
     int m_nBlock = 0;
     int m_nReceived = 0;
     FILE* m_pFile = nullptr;
@@ -103,9 +110,35 @@ public:
     uint64_t m_nSent = 0;
     std::vector<uint8_t> m_pBuffer;
     time_t m_tLastActivity = 0;
-    int m_nLastRead = 0;
 
 private:
+    // What the request names, read before its options.
+    struct RequestedFile {
+        QByteArray name;
+        QByteArray directory;
+        bool bForced = false;
+        int nOpenMode = 0;
+        int nOptions = 0; // where the options start in the request
+    };
+    // The options the first answer acknowledges.
+    struct Granted {
+        bool bTsize = false;
+        bool bTimeout = false;
+        bool bBlksize = false;
+        bool bWindow = false;
+        bool Any() const { return bTsize || bTimeout || bBlksize || bWindow; }
+    };
+    bool OpenSocket();
+    std::optional<RequestedFile> ReadRequest();
+    bool ChooseOptions(int nPos, Granted& granted);
+    bool OpenRequestedFile(const RequestedFile& file);
+    void ReportStart();
+    int BuildOack(const Granted& granted, bool bWithTsize);
+    void SendFirstAnswer(const Granted& granted);
+    void SendWindow();
+    void SendBlocks();
+    bool RewindTo(uint64_t nBlock);
+    void BlockOutOfTurn(tftp::Arrival arrival, uint64_t nWide);
     bool ResizeBuffer(int nSize);
     void CloseFile();
     // An ERROR from the client, in words for the log.
@@ -129,6 +162,9 @@ private:
     bool m_bEndReported = false;
     uint64_t m_nAckedBytes = 0; // of a read: what the client has confirmed
     uint64_t m_nAckedBlocks = 0;
+    bool m_bFinalSent = false; // of a read: the short block that ends the file is out
+    uint64_t m_nFinalBlock = 0;
+    tftp::ReceiveWindow m_receive; // of a store: when an ACK is due
     tftp::CRetransmitTimer m_retransmit{[this] { OnRetransmitDue(); }};
     dev_t m_device = 0; // identity of the open file
     ino_t m_inode = 0;

@@ -33,10 +33,12 @@ private slots:
         QTest::addColumn<int>("allowTsize");
         QTest::addColumn<int>("allowTimeout");
         QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("maxWindow");
         const QByteArray data1 = Data(1, Pattern(1000).left(512));
         auto row = [](const char* name, int op, const char* mode, QList<QByteArray> options,
-                      int tsize, int timeout, QByteArray answer) {
-            QTest::newRow(name) << op << QByteArray(mode) << options << tsize << timeout << answer;
+                      int tsize, int timeout, QByteArray answer, int maxWindow = 64) {
+            QTest::newRow(name) << op << QByteArray(mode) << options << tsize << timeout << answer
+                                << maxWindow;
         };
         row("read, no options: DATA 1 at once", 1, "octet", {}, 1, 1, data1);
         row("read, tsize: OACK with the size", 1, "octet", {"tsize", "0"}, 1, 1,
@@ -51,7 +53,20 @@ private slots:
             Oack({"tsize", "1000", "blksize", "1024"}));
         row("read, blksize 512 acknowledged", 1, "octet", {"blksize", "512"}, 1, 1,
             Oack({"blksize", "512"}));
-        row("read, unknown option ignored", 1, "netascii", {"windowsize", "4"}, 1, 1, data1);
+        row("read, unknown option ignored", 1, "netascii", {"rollover", "0"}, 1, 1, data1);
+        row("read, windowsize answered last", 1, "octet",
+            {"windowsize", "16", "blksize", "1024", "tsize", "0"}, 1, 1,
+            Oack({"tsize", "1000", "blksize", "1024", "windowsize", "16"}));
+        row("read, windowsize above the maximum lowered", 1, "octet", {"windowsize", "100"}, 1, 1,
+            Oack({"windowsize", "64"}));
+        row("read, windowsize with a maximum of 1: DATA 1", 1, "octet", {"windowsize", "8"}, 1, 1,
+            data1, 1);
+        row("read, windowsize 0 ignored", 1, "octet", {"windowsize", "0"}, 1, 1, data1);
+        row("read, windowsize 65536 ignored", 1, "octet", {"windowsize", "65536"}, 1, 1, data1);
+        row("read, windowsize unreadable", 1, "octet", {"windowsize", "x"}, 1, 1, data1);
+        row("write, windowsize alone: OACK", 2, "octet", {"windowsize", "4"}, 1, 1,
+            Oack({"windowsize", "4"}));
+        row("write, windowsize refused: ACK 0", 2, "octet", {"windowsize", "4"}, 1, 1, Ack(0), 1);
         row("read, later option wins", 1, "octet", {"blksize", "1024", "blksize", "2048"}, 1, 1,
             Oack({"blksize", "2048"}));
         row("read, blksize above 65464 lowered", 1, "octet", {"blksize", "70000"}, 1, 1,
@@ -78,7 +93,9 @@ private slots:
         QFETCH(int, allowTsize);
         QFETCH(int, allowTimeout);
         QFETCH(QByteArray, answer);
+        QFETCH(int, maxWindow);
         ServerFixture server;
+        server.core.m_nMaxWindow = maxWindow;
         server.core.m_bAllowTsize = allowTsize;
         server.core.m_bAllowTimeout = allowTimeout;
         server.WriteOut("file.bin", Pattern(1000));
