@@ -52,34 +52,9 @@ fi
 # shellcheck disable=SC2086
 install_packages $BUILD_PACKAGES $BENCH_PACKAGES
 
-# tftpd-hpa and atftpd conflict as Debian packages (both are in.tftpd), and
-# the bench runs both: the one that is installed runs from its place, the
-# other is unpacked from its package into the build folder and runs from
-# there. Neither is installed or removed here, so that whatever else uses
-# the installed one keeps it.
 export BENCH_BUILD=${BENCH_BUILD:-build}
-peer_server() { # package program: prints the path to run
-    local pkg=$1 program=$2 dir
-    if dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
-        echo "$program"
-        return
-    fi
-    dir=$(realpath -m "$BENCH_BUILD/bench/peers/$pkg")
-    if [ ! -x "$dir$program" ]; then
-        rm -rf "$dir"
-        mkdir -p "$dir"
-        # The lists may not be there yet on a machine that installed nothing.
-        (cd "$dir" && { apt-get download -qq "$pkg" ||
-            { apt-get update -qq && apt-get download -qq "$pkg"; }; } &&
-            dpkg-deb -x "$pkg"_*.deb .) >&2 || {
-            echo "bench: could not unpack $pkg" >&2
-            exit 1
-        }
-    fi
-    echo "$dir$program"
-}
-BENCH_TFTPD=$(peer_server tftpd-hpa /usr/sbin/in.tftpd)
-BENCH_ATFTPD=$(peer_server atftpd /usr/sbin/atftpd)
+BENCH_TFTPD=$(peer_server tftpd-hpa /usr/sbin/in.tftpd "$BENCH_BUILD/bench/peers")
+BENCH_ATFTPD=$(peer_server atftpd /usr/sbin/atftpd "$BENCH_BUILD/bench/peers")
 export BENCH_TFTPD BENCH_ATFTPD
 echo "Peer servers: $BENCH_TFTPD, $BENCH_ATFTPD"
 cmake -S . -B "$BENCH_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -5,6 +5,10 @@ cd "$(dirname "$0")/.."
 . tools/packages.sh
 # shellcheck disable=SC2086
 install_packages $BUILD_PACKAGES $TEST_PACKAGES
+# atftpd runs from where peer_server puts it (it cannot be installed
+# beside tftpd-hpa).
+ATFTPD=$(peer_server atftpd /usr/sbin/atftpd build/peers)
+export ATFTPD
 build_project
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure)
 # Then each fuzz target for 30 s (about 2 min of building and 2 of fuzzing).
