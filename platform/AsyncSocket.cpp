@@ -1,5 +1,7 @@
 #include "AsyncSocket.h"
 
+#include <sys/uio.h>
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -210,6 +212,45 @@ int CAsyncSocket::SendTo(const void* lpBuf, int nBufLen, const sockaddr* lpSockA
         return SOCKET_ERROR;
     ++g_nDatagramsSent;
     return static_cast<int>(n);
+}
+
+int CAsyncSocket::SendToMany(const uint8_t* pFirst, int nStride, int nCount, int nLen,
+                             int nLastLen, const sockaddr* lpSockAddr, socklen_t nSockAddrLen) {
+    constexpr int kMaxBatch = 64;
+    int nSent = 0;
+    while (nSent < nCount) {
+        const int nBatch = std::min(nCount - nSent, kMaxBatch);
+        if (m_bHooked || m_hSocket == INVALID_SOCKET) {
+            // One at a time, as the hook takes them.
+            const int nThis = nSent + 1 == nCount ? nLastLen : nLen;
+            if (SendTo(pFirst + static_cast<ptrdiff_t>(nSent) * nStride, nThis, lpSockAddr,
+                       nSockAddrLen) != nThis)
+                return nSent == 0 ? SOCKET_ERROR : nSent;
+            ++nSent;
+            continue;
+        }
+        iovec aVectors[kMaxBatch];
+        mmsghdr aMessages[kMaxBatch];
+        for (int i = 0; i < nBatch; ++i) {
+            const int nIndex = nSent + i;
+            aVectors[i].iov_base =
+                const_cast<uint8_t*>(pFirst + static_cast<ptrdiff_t>(nIndex) * nStride);
+            aVectors[i].iov_len = static_cast<size_t>(nIndex + 1 == nCount ? nLastLen : nLen);
+            aMessages[i] = mmsghdr{};
+            aMessages[i].msg_hdr.msg_name = const_cast<sockaddr*>(lpSockAddr);
+            aMessages[i].msg_hdr.msg_namelen = nSockAddrLen;
+            aMessages[i].msg_hdr.msg_iov = &aVectors[i];
+            aMessages[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int n = ::sendmmsg(m_hSocket, aMessages, static_cast<unsigned>(nBatch), MSG_NOSIGNAL);
+        if (n <= 0)
+            return nSent == 0 ? SOCKET_ERROR : nSent;
+        g_nDatagramsSent += n;
+        nSent += n;
+        if (n < nBatch)
+            return nSent;
+    }
+    return nSent;
 }
 
 int CAsyncSocket::SendTo(const void* lpBuf, int nBufLen, unsigned nHostPort,

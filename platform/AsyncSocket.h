@@ -50,6 +50,12 @@ public:
                     int nFlags = 0);
     int SendTo(const void* lpBuf, int nBufLen, const sockaddr* lpSockAddr, socklen_t nSockAddrLen,
                int nFlags = 0);
+    // nCount datagrams of the same length (the last may be shorter: nLastLen)
+    // laid out every nStride bytes from pFirst, to one address, in as few
+    // system calls as the system allows. Returns how many went out, or
+    // SOCKET_ERROR when the first could not.
+    int SendToMany(const uint8_t* pFirst, int nStride, int nCount, int nLen, int nLastLen,
+                   const sockaddr* lpSockAddr, socklen_t nSockAddrLen);
     // Sends to a host address read by ParseHostAddress; a port above 65535 is
     // refused, not cut.
     int SendTo(const void* lpBuf, int nBufLen, unsigned nHostPort, const char* lpszHostAddress,

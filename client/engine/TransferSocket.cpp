@@ -397,28 +397,41 @@ bool CTransferSocket::AcceptSource(const sockaddr_in& from, bool bAnswerStranger
 }
 
 void CTransferSocket::OnReceive(int nErrorCode) {
+    if (!TakeDatagram(nErrorCode, 0))
+        return;
+    // A window's blocks come in a burst: those already waiting are taken
+    // now, a bounded number of them, rather than one per turn of the event
+    // loop.
+    for (int i = 1; i < kBurst && m_nWindowSize > 1 && m_bActive == 1 && !m_bInMessageBox; ++i)
+        if (!TakeDatagram(0, MSG_DONTWAIT))
+            return;
+}
+
+bool CTransferSocket::TakeDatagram(int nErrorCode, int nFlags) {
     sockaddr_in from{};
     socklen_t nFromLength = sizeof from;
     if (nErrorCode == 0 && m_bDallying && !m_bInMessageBox) {
         AckLastBlockAgain();
-        return;
+        return false;
     }
     if (nErrorCode != 0 || m_bActive != 1 || m_bInMessageBox) {
         // Taken and dropped: the socket stays quiet until a datagram is read,
         // and this one belongs to no transfer that can take it now.
         uint8_t abDrop[1];
         ReceiveFrom(abDrop, sizeof abDrop, reinterpret_cast<sockaddr*>(&from), &nFromLength);
-        return;
+        return false;
     }
     // Until the first answer a server that ignores options may still send
     // blocks of the default size, whatever was offered.
     int nLargest = std::max(m_nBlockSize, m_bPeerKnown ? 0 : tftp::kDefaultBlockSize);
     int nCapacity = std::min(nLargest + tftp::kHeaderSize, static_cast<int>(m_pBuffer.size()));
     // An oversized datagram fails here and is ignored like a short one.
-    m_nReceived =
-        ReceiveFrom(m_pBuffer.data(), nCapacity, reinterpret_cast<sockaddr*>(&from), &nFromLength);
+    m_nReceived = ReceiveFrom(m_pBuffer.data(), nCapacity, reinterpret_cast<sockaddr*>(&from),
+                              &nFromLength, nFlags);
+    if (m_nReceived < 0 && (GetLastError() == EAGAIN || GetLastError() == EWOULDBLOCK))
+        return false; // nothing more waits
     if (m_nReceived < tftp::kHeaderSize)
-        return;
+        return true;
     bool bFirstAnswer = !m_bPeerKnown;
     unsigned nOpcode = tftp::GetWord(m_pBuffer.data());
     // A block as the first answer means the server took no option, so it
@@ -426,17 +439,17 @@ void CTransferSocket::OnReceive(int nErrorCode) {
     // transfer, and its sender does not become the peer.
     if (bFirstAnswer && m_bSending != 1 && nOpcode == tftp::OP_DATA &&
         m_nReceived > tftp::kDefaultBlockSize + tftp::kHeaderSize)
-        return;
+        return true;
     // An ERROR is never answered, or two sockets could answer each other for ever.
     if (!AcceptSource(from, nOpcode != tftp::OP_ERROR))
-        return;
+        return true;
     // Options are settled by the first answer alone: a later OACK, repeated
     // or not, would change the block size in the middle of the file. Before
     // block 1 of a fetch it means that our ACK 0 was lost: that goes again.
     if (!bFirstAnswer && nOpcode == tftp::OP_OACK) {
         if (m_bSending != 1 && m_nBlock == 1)
             SendAck(0);
-        return;
+        return true;
     }
     m_tLastActivity = CTime::GetCurrentTime();
     if (bFirstAnswer && nOpcode == (m_bSending == 1 ? tftp::OP_ACK : tftp::OP_DATA)) {
@@ -444,12 +457,13 @@ void CTransferSocket::OnReceive(int nErrorCode) {
         m_nWindowSize = 1;
         m_receive.Start(1);
         if (!UseDefaultBlockSize())
-            return;
+            return true;
     }
     if (m_bSending == 1)
         OnAckPacket();
     else
         OnDataPacket();
+    return true;
 }
 
 // After a fetch: the server repeats the last block when the last ACK was

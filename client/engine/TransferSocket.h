@@ -23,6 +23,8 @@ public:
     // Progress is put into words and shown at most this often, and with the
     // last block: a status line per block would cost more than the block.
     static constexpr unsigned long long kReportEveryMs = 100;
+    // Datagrams taken at most in one receive notification.
+    static constexpr int kBurst = 64;
 
     CTransferSocket();
     ~CTransferSocket() override;
@@ -106,6 +108,8 @@ private:
     void SendAck(unsigned nBlock);
     void OnRetransmitDue();
     void AckLastBlockAgain();
+    // One datagram, handled; false when nothing more is to be taken now.
+    bool TakeDatagram(int nErrorCode, int nFlags);
     void ApplyOptions();
     void OnServerError();
     bool UseDefaultBlockSize();

@@ -137,6 +137,8 @@ private:
     void SendFirstAnswer(const Granted& granted);
     void SendWindow();
     void SendBlocks();
+    bool WindowHasRoom() const;
+    int ReadBlock(uint8_t* p);
     bool RewindTo(uint64_t nBlock);
     void BlockOutOfTurn(tftp::Arrival arrival, uint64_t nWide);
     bool ResizeBuffer(int nSize);
@@ -165,6 +167,8 @@ private:
     bool m_bFinalSent = false; // of a read: the short block that ends the file is out
     uint64_t m_nFinalBlock = 0;
     tftp::ReceiveWindow m_receive; // of a store: when an ACK is due
+    static constexpr int kSendBatch = 32;
+    std::vector<uint8_t> m_batch; // a read's window, built for one send
     tftp::CRetransmitTimer m_retransmit{[this] { OnRetransmitDue(); }};
     dev_t m_device = 0; // identity of the open file
     ino_t m_inode = 0;
