@@ -67,12 +67,12 @@ unsigned RetransmitInterval::CurrentMs() const {
 
 void CRetransmitTimer::Sent(bool bAck) {
     m_interval.Sent(GetTickCount(), bAck);
-    m_timer.Start(m_interval.CurrentMs());
+    m_timer.Start(WaitMs());
 }
 
 void CRetransmitTimer::Resent() {
     m_interval.Resent(GetTickCount());
-    m_timer.Start(m_interval.CurrentMs());
+    m_timer.Start(WaitMs());
 }
 
 void CRetransmitTimer::Answered() {
@@ -80,7 +80,7 @@ void CRetransmitTimer::Answered() {
 }
 
 void CRetransmitTimer::Postpone() {
-    m_timer.Start(m_interval.CurrentMs());
+    m_timer.Start(WaitMs());
 }
 
 } // namespace tftp

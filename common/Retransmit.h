@@ -67,6 +67,9 @@ public:
     explicit CRetransmitTimer(std::function<void()> onDue) : m_timer(std::move(onDue)) {}
 
     void SetCapMs(unsigned nMs) { m_interval.SetCapMs(nMs); }
+    // Waits nFactor times the interval before it fires: a windowed receiver
+    // leaves the first go to the sender, whose timer is the one that resends.
+    void SetSlack(unsigned nFactor) { m_nSlack = nFactor < 1 ? 1 : nFactor; }
     void Sent(bool bAck = false);
     void Resent();
     // The peer answered: the round trip is sampled; what is sent next arms
@@ -82,8 +85,11 @@ public:
     unsigned long long SentAt() const { return m_interval.SentAt(); }
 
 private:
+    unsigned WaitMs() const { return m_interval.CurrentMs() * m_nSlack; }
+
     RetransmitInterval m_interval;
     CTimer m_timer;
+    unsigned m_nSlack = 1;
 };
 
 } // namespace tftp

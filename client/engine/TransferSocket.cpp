@@ -710,6 +710,8 @@ void CTransferSocket::ApplyOptions() {
     if (!bWindowAcknowledged)
         m_nWindowSize = 1;
     m_receive.Start(m_nWindowSize);
+    if (m_bSending != 1 && m_nWindowSize > 1)
+        m_retransmit.SetSlack(2);
     if (!bBlockSizeAcknowledged && !UseDefaultBlockSize())
         return;
     if (m_bSending == 1) {

@@ -341,6 +341,8 @@ int CClientSession::BuildOack(const Granted& granted, bool bWithTsize) {
 
 void CClientSession::SendFirstAnswer(const Granted& granted) {
     m_receive.Start(m_nWindow);
+    if (m_nOpcode == OP_WRQ && m_nWindow > 1)
+        m_retransmit.SetSlack(2);
     if (m_nOpcode == OP_WRQ) {
         m_nBlock = 0;
         m_nTotal = 0;

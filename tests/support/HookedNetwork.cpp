@@ -11,10 +11,15 @@ HookedNetwork::HookedNetwork() {
         Sent record{static_cast<uint16_t>(nPort), ntohs(datagram.peer.sin_port), datagram.bytes};
         record.bDropped = m_loss && m_loss(record, static_cast<int>(sent.size()));
         sent.push_back(record);
-        if (!record.bDropped) {
-            m_queue.push_back(datagram);
-            m_sources.push_back(static_cast<uint16_t>(nPort));
+        if (record.bDropped)
+            return true;
+        if (m_late && m_late(record, static_cast<int>(sent.size()) - 1)) {
+            m_held.emplace_back(datagram, static_cast<uint16_t>(nPort));
+            return true;
         }
+        m_queue.push_back(datagram);
+        m_sources.push_back(static_cast<uint16_t>(nPort));
+        ReleaseHeld();
         return true;
     };
     hook.receive = [this](const CAsyncSocket* pSocket, CAsyncSocket::Datagram* pDatagram) {
@@ -50,8 +55,19 @@ CAsyncSocket* HookedNetwork::SocketAt(uint16_t nPort) const {
     return nullptr;
 }
 
+void HookedNetwork::ReleaseHeld() {
+    for (auto& [datagram, nFrom] : m_held) {
+        m_queue.push_back(datagram);
+        m_sources.push_back(nFrom);
+    }
+    m_held.clear();
+}
+
 bool HookedNetwork::Deliver(int nLimit) {
-    for (int n = 0; !m_queue.empty(); ++n) {
+    for (int n = 0; !m_queue.empty() || !m_held.empty(); ++n) {
+        if (m_queue.empty())
+            ReleaseHeld(); // nothing came to overtake it
+
         if (n >= nLimit)
             return false;
         CAsyncSocket::Datagram datagram = m_queue.front();

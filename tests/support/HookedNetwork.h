@@ -32,6 +32,8 @@ public:
 
     void SetSockets(Sockets sockets) { m_sockets = std::move(sockets); }
     void SetLoss(Loss loss) { m_loss = std::move(loss); }
+    // True: this datagram is overtaken by the next one sent (out of order).
+    void SetLate(Loss late) { m_late = std::move(late); }
     // Hands out what waits, and what that makes the sockets send, until the
     // queue is empty; false when it would not empty within nLimit datagrams.
     bool Deliver(int nLimit = 1000000);
@@ -40,10 +42,13 @@ public:
 
 private:
     CAsyncSocket* SocketAt(uint16_t nPort) const;
+    void ReleaseHeld();
 
     Sockets m_sockets;
     Loss m_loss;
-    std::deque<CAsyncSocket::Datagram> m_queue; // peer: the destination
+    Loss m_late;
+    std::deque<std::pair<CAsyncSocket::Datagram, uint16_t>> m_held; // waiting to be overtaken
+    std::deque<CAsyncSocket::Datagram> m_queue;                     // peer: the destination
     std::deque<uint16_t> m_sources;
     const CAsyncSocket* m_pReceiver = nullptr;
     CAsyncSocket::Datagram m_pending;

@@ -33,6 +33,40 @@ bool Start(ClientFixture& f, const OwnServer& server, uint16_t nPort, const QByt
     server.Put("remote.bin", content);
     return f.T().StartFetch("remote.bin", "got.bin", "127.0.0.1", nPort, 1) == 1;
 }
+// The client and the server's sessions on a hooked network, with the server
+// on the port given.
+void Connect(HookedNetwork& net, OwnServer& server, ClientFixture& f) {
+    net.SetSockets([&] {
+        std::vector<CAsyncSocket*> sockets{server.pListener, f.pTransfer.get()};
+        for (CClientSession* pSession : server.pListener->m_pSession)
+            sockets.push_back(pSession);
+        for (CClientSession* pSession : server.pListener->m_lingering)
+            sockets.push_back(pSession);
+        return sockets;
+    });
+}
+
+// Delivers what the hooked network holds and moves the clock on to the next
+// retransmission whenever the wire falls silent, until both sides have
+// ended; the server's session, or null when none was made.
+CClientSession* RunToEnd(HookedNetwork& net, OwnServer& server, ClientFixture& f, int nRounds) {
+    CClientSession* pSession = nullptr;
+    for (int i = 0; i < nRounds; ++i) {
+        if (!net.Deliver())
+            return nullptr;
+        pSession = pSession ? pSession : server.pListener->m_pSession[0];
+        if (!f.T().m_bActive && pSession && !pSession->IsActive())
+            return pSession;
+        unsigned long long nDue = f.T().RetransmissionDue();
+        const unsigned long long nServerDue = pSession ? pSession->RetransmissionDue() : 0;
+        if (nServerDue && (!nDue || nServerDue < nDue))
+            nDue = nServerDue;
+        if (!nDue)
+            return nullptr; // nothing in flight, yet the transfer has not ended
+        AdvanceTestTickCount(nDue - GetTickCount());
+    }
+    return nullptr;
+}
 } // namespace
 
 class TestClientServer : public QObject {
@@ -142,14 +176,7 @@ private slots:
         HookedNetwork net;
         OwnServer server(6969);
         ClientFixture f(ClientFixture::Ticks::Test);
-        net.SetSockets([&] {
-            std::vector<CAsyncSocket*> sockets{server.pListener, f.pTransfer.get()};
-            for (CClientSession* pSession : server.pListener->m_pSession)
-                sockets.push_back(pSession);
-            for (CClientSession* pSession : server.pListener->m_lingering)
-                sockets.push_back(pSession);
-            return sockets;
-        });
+        Connect(net, server, f);
         bool bLost = false;
         net.SetLoss([&](const HookedNetwork::Sent& sent, int) {
             const bool bBlock = nOpcode == 3 || nOpcode == 4;
@@ -161,20 +188,7 @@ private slots:
         const QByteArray content = Pattern(4 * nBlockSize + 252);
         f.NewTransfer(bSending, nBlockSize, 10, 0);
         QVERIFY(Start(f, server, 6969, content));
-        CClientSession* pSession = nullptr;
-        for (int i = 0; i < 20; ++i) {
-            QVERIFY(net.Deliver());
-            pSession = pSession ? pSession : server.pListener->m_pSession[0];
-            if (!f.T().m_bActive && pSession && !pSession->IsActive())
-                break;
-            // Nothing on the wire: on to the next retransmission.
-            unsigned long long nDue = f.T().RetransmissionDue();
-            const unsigned long long nServerDue = pSession ? pSession->RetransmissionDue() : 0;
-            if (nServerDue && (!nDue || nServerDue < nDue))
-                nDue = nServerDue;
-            QVERIFY2(nDue, "nothing in flight, yet the transfer has not ended");
-            AdvanceTestTickCount(nDue - GetTickCount());
-        }
+        CClientSession* pSession = RunToEnd(net, server, f, 20);
         QVERIFY(bLost);
         QVERIFY(pSession);
         QCOMPARE(pSession->GetPhase(), CClientSession::Phase::Completed);
@@ -194,6 +208,104 @@ private slots:
             ++copies[sent.bytes];
         for (auto it = copies.begin(); it != copies.end(); ++it)
             QVERIFY2(it.value() <= (WireOpcode(it.key()) == 3 ? 2 : 3),
+                     qPrintable(QString("%1 times: opcode %2 block %3")
+                                    .arg(it.value())
+                                    .arg(WireOpcode(it.key()))
+                                    .arg(WireBlock(it.key()))));
+    }
+
+    // Windowed transfers between the two programs, with blocks and ACKs lost
+    // or overtaken on the way: the file arrives whole, and nothing is sent
+    // more often than the losses call for.
+    void windowedTransfers_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<int>("nWindow");    // asked by the client
+        QTest::addColumn<int>("nMaxWindow"); // the server's setting
+        QTest::addColumn<int>("nBlockSize");
+        QTest::addColumn<int>("nBlocks");      // of the block size, and 100 bytes more
+        QTest::addColumn<unsigned>("nOpcode"); // of the datagram lost or late (0: none)
+        QTest::addColumn<unsigned>("nBlock");
+        QTest::addColumn<bool>("bLate"); // overtaken by the next datagram instead of lost
+        QTest::addColumn<int>("nGranted");
+        for (int bSending : {0, 1}) {
+            const char* pszWay = bSending ? "send" : "fetch";
+            auto row = [&](const char* name, int nWindow, int nBlocks, unsigned nOpcode,
+                           unsigned nBlock, bool bLate = false) {
+                QTest::addRow("%s, window %d, %s", pszWay, nWindow, name)
+                    << bSending << nWindow << 64 << 512 << nBlocks << nOpcode << nBlock << bLate
+                    << nWindow;
+            };
+            for (int nWindow : {4, 16}) {
+                row("no loss, last window shorter", nWindow, 2 * nWindow + 1, 0, 0);
+                row("a file of one window", nWindow, nWindow - 1, 0, 0);
+                row("empty file", nWindow, 0, 0, 0);
+                row("block lost at a window's start", nWindow, 3 * nWindow, 3, nWindow + 1);
+                row("block lost in a window's middle", nWindow, 3 * nWindow, 3, nWindow + 2);
+                row("block lost at a window's end", nWindow, 3 * nWindow, 3, 2 * nWindow);
+                row("last block lost", nWindow, 2 * nWindow + 1, 3, 2 * nWindow + 2);
+                row("a window's ACK lost", nWindow, 3 * nWindow, 4, nWindow);
+                row("block overtaken", nWindow, 3 * nWindow, 3, nWindow + 2, true);
+            }
+            QTest::addRow("%s, window 16 past block 65535", pszWay)
+                << bSending << 16 << 64 << 8 << 65540 << 3u << 65537u << false << 16;
+            QTest::addRow("%s, the server grants 4 of 16", pszWay)
+                << bSending << 16 << 4 << 512 << 20 << 0u << 0u << false << 4;
+            QTest::addRow("%s, the server grants none", pszWay)
+                << bSending << 16 << 1 << 512 << 20 << 0u << 0u << false << 1;
+        }
+    }
+    void windowedTransfers() {
+        QFETCH(int, bSending);
+        QFETCH(int, nWindow);
+        QFETCH(int, nMaxWindow);
+        QFETCH(int, nBlockSize);
+        QFETCH(int, nBlocks);
+        QFETCH(unsigned, nOpcode);
+        QFETCH(unsigned, nBlock);
+        QFETCH(bool, bLate);
+        QFETCH(int, nGranted);
+        HookedNetwork net;
+        OwnServer server(6969);
+        server.core.m_nMaxWindow = nMaxWindow;
+        ClientFixture f(ClientFixture::Ticks::Test);
+        Connect(net, server, f);
+        // The block's first copy past as many rollovers as its number holds.
+        bool bHit = false;
+        unsigned nSeen = 0;
+        auto first = [&](const HookedNetwork::Sent& sent, int) {
+            if (bHit || nOpcode == 0 || WireOpcode(sent.bytes) != nOpcode ||
+                WireBlock(sent.bytes) != (nBlock & 0xFFFF) || nSeen++ != nBlock >> 16)
+                return false;
+            return bHit = true;
+        };
+        (bLate ? net.SetLate(first) : net.SetLoss(first));
+        const QByteArray content = Pattern(nBlocks * nBlockSize + 100);
+        f.NewTransfer(bSending, nBlockSize, 10, 0);
+        f.T().m_nWindowSize = nWindow;
+        QVERIFY(Start(f, server, 6969, content));
+        CClientSession* pSession = RunToEnd(net, server, f, 40);
+        QVERIFY(pSession);
+        QCOMPARE(bHit, nOpcode != 0);
+        QCOMPARE(f.T().m_nWindowSize, nGranted);
+        QCOMPARE(pSession->m_nWindow, nGranted);
+        QCOMPARE(pSession->GetPhase(), CClientSession::Phase::Completed);
+        QCOMPARE(bSending ? server.Get("remote.bin") : f.ReadLocal("got.bin"), content);
+        // Without a loss: the blocks, one ACK per window (and one for the
+        // last block), the request, the OACK and a fetch's ACK 0, exactly.
+        const int nAll = int(content.size()) / nBlockSize + 1;
+        const int nAcks = nAll / nGranted + (nAll % nGranted ? 1 : 0);
+        const int nLossless = nAll + nAcks + 2 + (bSending ? 0 : 1);
+        if (nOpcode == 0 && nGranted > 1)
+            QCOMPARE(int(net.sent.size()), nLossless);
+        // A loss costs at most the window in flight again and a few ACKs; a
+        // block overtaken, as each gap is told apart, twice that.
+        QVERIFY2(int(net.sent.size()) <= nLossless + (bLate ? 2 : 1) * nGranted + 4,
+                 qPrintable(QString("%1 datagrams for %2").arg(net.sent.size()).arg(nLossless)));
+        QMap<QByteArray, int> copies;
+        for (const HookedNetwork::Sent& sent : net.sent)
+            ++copies[sent.bytes];
+        for (auto it = copies.begin(); it != copies.end(); ++it)
+            QVERIFY2(it.value() <= (WireOpcode(it.key()) == 3 && !bLate ? 2 : 3),
                      qPrintable(QString("%1 times: opcode %2 block %3")
                                     .arg(it.value())
                                     .arg(WireOpcode(it.key()))
