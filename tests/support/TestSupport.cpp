@@ -183,14 +183,36 @@ int FileWriteCounter::Count() {
     return m_nCount;
 }
 
-RealServer::RealServer(const QStringList& extra) {
+QString RealServer::AtftpdProgram() {
+    const QString program = qEnvironmentVariable("ATFTPD");
+    return program.isEmpty() ? QString(ATFTPD_UNPACKED) : program;
+}
+
+RealServer::RealServer(const QStringList& extra, Kind kind) {
     m_nPort = FreeUdpPort();
+    QString program = kProgram;
     QStringList args{"-L", "-a", QString("127.0.0.1:%1").arg(m_nPort), "-s", m_dir.path(), "-c"};
     if (::geteuid() == 0)
         args << "-u"
              << "root";
+    if (kind == Kind::Atftpd) {
+        // Standalone and in the foreground; it serves only a folder that
+        // everybody may read and write.
+        program = AtftpdProgram();
+        QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7777));
+        args = QStringList{"--daemon",       "--no-fork", "--port",    QString::number(m_nPort),
+                           "--bind-address", "127.0.0.1", "--logfile", "/dev/null"};
+        if (::geteuid() == 0)
+            args << "--user"
+                 << "root"
+                 << "--group"
+                 << "root";
+        args << extra << m_dir.path();
+    } else {
+        args += extra;
+    }
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.start(kProgram, args + extra);
+    m_process.start(program, args);
     m_bRunning = m_process.waitForStarted(5000) && WaitUntilServing();
 }
 

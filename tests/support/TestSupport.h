@@ -97,14 +97,17 @@ private:
     int m_nCount = 0;
 };
 
-// tftpd-hpa in the foreground on 127.0.0.1 and a free port, serving a
-// temporary folder in which it may create files; extra arguments are added
-// to its command line.
+// tftpd-hpa, or atftpd, in the foreground on 127.0.0.1 and a free port,
+// serving a temporary folder in which it may create files; extra arguments
+// are added to its command line.
 class RealServer {
 public:
     static constexpr const char* kProgram = "/usr/sbin/in.tftpd";
+    enum class Kind { TftpdHpa, Atftpd };
+    // atftpd's program: $ATFTPD, else where the test script unpacks it.
+    static QString AtftpdProgram();
 
-    explicit RealServer(const QStringList& extra = {});
+    explicit RealServer(const QStringList& extra = {}, Kind kind = Kind::TftpdHpa);
     ~RealServer();
     RealServer(const RealServer&) = delete;
     RealServer& operator=(const RealServer&) = delete;

@@ -66,6 +66,46 @@ private slots:
         m_pPlainServer.reset();
     }
 
+    // Windows against atftpd, which knows them: empty, one block, one whole
+    // window and a few megabytes, both ways, byte for byte.
+    void atftpdWindows_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<int>("nWindow");
+        QTest::addColumn<int>("nSize");
+        for (int bSending : {0, 1})
+            for (int nWindow : {4, 16})
+                for (int nSize : {0, 512, nWindow * 512, kFewMegabytes})
+                    QTest::addRow("%s, window %d, %d bytes", bSending ? "send" : "fetch", nWindow,
+                                  nSize)
+                        << bSending << nWindow << nSize;
+    }
+    void atftpdWindows() {
+        QFETCH(int, bSending);
+        QFETCH(int, nWindow);
+        QFETCH(int, nSize);
+        if (!QFile::exists(RealServer::AtftpdProgram()))
+            QFAIL("atftpd is missing: tools/test.sh unpacks it (or set ATFTPD)");
+        RealServer server({}, RealServer::Kind::Atftpd);
+        QVERIFY(server.Running());
+        const QByteArray content = Pattern(nSize, nWindow);
+        ClientFixture f;
+        f.NewTransfer(bSending, 512, 10, 0);
+        f.T().m_nWindowSize = nWindow;
+        if (bSending) {
+            f.WriteLocal("out.bin", content);
+            // atftpd stores only over a file that is there and writable.
+            server.Put("up.bin", {});
+            QFile::setPermissions(server.Path("up.bin"), QFileDevice::Permissions(0x6666));
+            QCOMPARE(f.T().StartSend("up.bin", "out.bin", "127.0.0.1", server.Port(), 1, {}), 1);
+        } else {
+            server.Put("down.bin", content);
+            QCOMPARE(f.T().StartFetch("down.bin", "got.bin", "127.0.0.1", server.Port(), 1), 1);
+        }
+        QVERIFY(f.WaitForEnd(60000));
+        QCOMPARE(f.T().m_nWindowSize, nWindow);
+        QVERIFY(bSending ? server.Get("up.bin") == content : f.ReadLocal("got.bin") == content);
+    }
+
     void fetchOctet_data() { AddTransferRows(); }
     void fetchOctet() {
         QFETCH(int, nSize);

@@ -55,9 +55,13 @@ QStringList ClientCommand(const QString& client, bool bGet, const QString& mode,
                 bGet ? "get" : "put",
                 bGet ? remote : local,
                 bGet ? local : remote};
-    if (client == "atftp") {
+    if (client.startsWith("atftp")) {
         QStringList command{"atftp",     "--option", "blksize " + size, "--option",
                             "timeout 5", "--option", "mode " + mode};
+        // "atftp-w16": asking for a window of 16 blocks.
+        if (client.startsWith("atftp-w"))
+            command << "--option"
+                    << "windowsize " + client.mid(7);
         if (bGet)
             command << "--option"
                     << "tsize 0";
@@ -110,6 +114,14 @@ private slots:
             for (bool get : {true, false})
                 QTest::addRow("%s %s netascii", qPrintable(client), get ? "get" : "put")
                     << client << get << "netascii" << 512 << qsizetype(-1);
+        // Windows: empty, one block, one whole window and a few MiB.
+        for (int nWindow : {4, 16})
+            for (bool get : {true, false})
+                for (qsizetype size : {qsizetype(0), qsizetype(512), qsizetype(nWindow * 512),
+                                       qsizetype(3 * 1024 * 1024 + 17)})
+                    QTest::addRow("atftp window %d %s %d bytes", nWindow, get ? "get" : "put",
+                                  int(size))
+                        << QString("atftp-w%1").arg(nWindow) << get << "octet" << 512 << size;
     }
     void transfer() {
         QFETCH(QString, client);
@@ -148,6 +160,8 @@ private slots:
             expected.replace("\n", "\r\n");
         QCOMPARE(result.size(), expected.size());
         QVERIFY(result == expected);
+        if (client.startsWith("atftp-w"))
+            QCOMPARE(server.Session()->m_nWindow, client.mid(7).toInt());
         PumpEvents(20);
         server.pListener->SweepSessions();
         QCOMPARE(server.pListener->m_nActiveClients, 0);
