@@ -448,6 +448,97 @@ private slots:
         QCOMPARE(w.f.core.LastStatus(), QString("Received 1000 bytes (2 blocks) - Done"));
     }
 
+    // A windowed transfer step by step: the OACK's window, then what the
+    // server sends ("data N" a full block, "last N" the short one that ends
+    // the file, "ack N", "timer" for the client's retransmission timer) and
+    // what the client answers with ("" for silence, "error N").
+    void windowWire_data() {
+        QTest::addColumn<int>("bSending");
+        QTest::addColumn<QByteArray>("granted"); // the OACK's windowsize ("": none)
+        QTest::addColumn<QStringList>("script"); // step, answer, step, answer, ...
+        QTest::addColumn<int>("nWindow");        // in force afterwards
+        QTest::newRow("fetch: ACK per window, once per gap, the timer")
+            << 0 << QByteArray("4")
+            << QStringList{"oack",   "ack 0",  "data 1",  "",       "data 2", "",       "data 3",
+                           "",       "data 4", "ack 4",   "data 6", "ack 4",  "data 7", "",
+                           "data 5", "",       "data 6",  "",       "data 7", "",       "data 8",
+                           "ack 8",  "data 3", "ack 8",   "data 2", "",       "data 9", "",
+                           "timer",  "ack 9",  "last 10", "ack 10"}
+            << 4;
+        QTest::newRow("send: windows, a partial ACK, duplicates, the timer")
+            << 1 << QByteArray("4") << QStringList{"oack",   "data 1 2 3 4",
+                                                   "ack 4",  "data 5 6 7 8",
+                                                   "ack 6",  "data 7 8 9 10",
+                                                   "ack 6",  "",
+                                                   "ack 3",  "",
+                                                   "ack 12", "",
+                                                   "timer",  "data 7 8 9 10",
+                                                   "ack 10", "data 11",
+                                                   "ack 11", ""}
+            << 4;
+        QTest::newRow("fetch: a smaller window granted")
+            << 0 << QByteArray("2") << QStringList{"oack", "ack 0", "data 1", "", "data 2", "ack 2"}
+            << 2;
+        QTest::newRow("fetch: no window granted, lock-step")
+            << 0 << QByteArray() << QStringList{"oack", "ack 0", "data 1", "ack 1"} << 1;
+        // Refused as a block size is: ERROR 7, the client's option failure.
+        QTest::newRow("fetch: more than asked is an option failure")
+            << 0 << QByteArray("8") << QStringList{"oack", "error 7"} << 4;
+        QTest::newRow("send: a window of 0 is an option failure")
+            << 1 << QByteArray("0") << QStringList{"oack", "error 7"} << 4;
+    }
+    void windowWire() {
+        QFETCH(int, bSending);
+        QFETCH(QByteArray, granted);
+        QFETCH(QStringList, script);
+        QFETCH(int, nWindow);
+        Wire w;
+        const QByteArray content = Pattern(10 * 512 + 100);
+        w.f.NewTransfer(bSending);
+        w.T().m_nWindowSize = 4;
+        QVERIFY(bSending ? w.Send(content) : w.Fetch());
+        QVERIFY(w.request.endsWith(B("windowsize\0"
+                                     "4\0")));
+        QByteArray stored;
+        for (int i = 0; i + 1 < script.size(); i += 2) {
+            const QStringList step = script[i].split(' ');
+            const int n = step.value(1).toInt();
+            if (step[0] == "oack") {
+                w.Answer(granted.isEmpty() ? Oack({"blksize", "512"})
+                                           : Oack({"windowsize", granted}));
+            } else if (step[0] == "timer") {
+                QVERIFY(w.f.FireRetransmission());
+            } else if (step[0] == "ack") {
+                w.Answer(Ack(n));
+            } else {
+                const QByteArray block = content.mid((n - 1) * 512, step[0] == "last" ? 100 : 512);
+                if (n == int(stored.size() / 512 + 1))
+                    stored += block;
+                w.Answer(Data(n, block));
+            }
+            QStringList answer;
+            while (auto packet = w.Reply(script[i + 1].isEmpty() ? 150 : 300)) {
+                const int nOpcode = (uint8_t(packet->at(0)) << 8) | uint8_t(packet->at(1));
+                const int nNumber = (uint8_t(packet->at(2)) << 8) | uint8_t(packet->at(3));
+                if (nOpcode == 3) {
+                    // The bytes the block stands for, read again after a rewind.
+                    QCOMPARE(packet->mid(4), content.mid((nNumber - 1) * 512, 512));
+                    answer << (answer.isEmpty() ? "data " : "") + QString::number(nNumber);
+                } else {
+                    answer << (nOpcode == 4 ? "ack " : "error ") + QString::number(nNumber);
+                }
+                if (answer.join(' ') == script[i + 1])
+                    break;
+            }
+            QCOMPARE(answer.join(' '), script[i + 1]);
+        }
+        QCOMPARE(w.T().m_nWindowSize, nWindow);
+        if (script.last() == "ack 10") {
+            QCOMPARE(w.T().m_bActive, 0);
+            QCOMPARE(w.f.ReadLocal("got.bin"), stored);
+        }
+    }
+
     void blockCounterAgainstWireNumbers_data() {
         QTest::addColumn<int>("bSending");
         QTest::addColumn<int>("nCounter"); // the block awaited, or to go out next

@@ -228,6 +228,81 @@ private slots:
         QCOMPARE(notes.last().strCount, QString("2000/2000"));
     }
 
+    // A windowed session step by step: what the client sends ("ack N",
+    // "data N" for a full block, "last N" for the short one that ends the
+    // file, "timer" for the retransmission timer) and the blocks or the ACK
+    // that the session answers with ("" for silence).
+    void windowWire_data() {
+        QTest::addColumn<int>("opcode");
+        QTest::addColumn<QStringList>("script"); // step, answer, step, answer, ...
+        QTest::newRow("read: windows, a partial ACK, duplicates, the timer")
+            << 1 << QStringList{"ack 0",  "data 1 2 3 4",  // the first window
+                                "ack 4",  "data 5 6 7 8",  // slides on a whole one
+                                "ack 6",  "data 7 8 9 10", // confirmed in part: again from 7
+                                "ack 6",  "",              // a duplicate sends nothing
+                                "ack 3",  "",              // nor a stale one
+                                "ack 12", "",              // nor one beyond what is out
+                                "timer",  "data 7 8 9 10", // the window again from 7
+                                "ack 10", "data 11",       // the short last block
+                                "ack 11", ""};
+        QTest::newRow("store: ACK per window, once per gap, the timer")
+            << 2
+            << QStringList{"data 1",  "",       "data 2", "",       "data 3",
+                           "",        "data 4", "ack 4", // the window's last block
+                           "data 6",  "ack 4",           // 5 is missing: told once
+                           "data 7",  "",       "data 5", "",       "data 6",
+                           "",        "data 7", "",       "data 8", "ack 8", // counted from the gap
+                           "data 3",  "ack 8", // a block acknowledged already: our ACK was lost
+                           "data 2",  "",      // told once
+                           "data 9",  "",      // inside the window: nothing yet
+                           "timer",   "ack 9", // the last block held in order
+                           "last 10", "ack 10"};
+    }
+    void windowWire() {
+        QFETCH(int, opcode);
+        QFETCH(QStringList, script);
+        ServerFixture server;
+        const QByteArray content = Pattern(10 * 512 + 100);
+        server.WriteOut("f.bin", content);
+        RawClient client(server.nPort);
+        const QByteArray name = opcode == 1 ? "f.bin" : "up.bin";
+        QCOMPARE(client.Request(MakeRequest(opcode, name, "octet", {"windowsize", "4"})),
+                 std::optional<QByteArray>(Oack({"windowsize", "4"})));
+        QByteArray stored;
+        for (int i = 0; i + 1 < script.size(); i += 2) {
+            const QStringList step = script[i].split(' ');
+            const unsigned n = step.value(1).toUInt();
+            if (step[0] == "timer") {
+                QVERIFY(server.FireRetransmission());
+            } else if (step[0] == "ack") {
+                client.Send(Ack(n));
+            } else {
+                const QByteArray block = content.mid((n - 1) * 512, step[0] == "last" ? 100 : 512);
+                if (n == unsigned(stored.size() / 512 + 1))
+                    stored += block;
+                client.Send(Data(n, block));
+            }
+            QStringList answer;
+            while (auto packet =
+                       client.Next(answer.isEmpty() && script[i + 1].isEmpty() ? 150 : 300)) {
+                const unsigned nNumber = (uint8_t(packet->at(2)) << 8) | uint8_t(packet->at(3));
+                if (packet->startsWith(QByteArray("\0\3", 2))) {
+                    // The bytes the block stands for, read again after a rewind.
+                    QCOMPARE(packet->mid(4), content.mid((nNumber - 1) * 512, 512));
+                    answer << (answer.isEmpty() ? "data " : "") + QString::number(nNumber);
+                } else {
+                    answer << "ack " + QString::number(nNumber);
+                }
+                if (answer.join(' ') == script[i + 1])
+                    break;
+            }
+            QCOMPARE(answer.join(' '), script[i + 1]);
+        }
+        QCOMPARE(server.Session()->GetPhase(), CClientSession::Phase::Completed);
+        if (opcode == 2)
+            QCOMPARE(server.ReadIn("up.bin"), stored);
+    }
+
     void duplicateAndStaleAcksAreIgnored_data() {
         QTest::addColumn<QByteArray>("stray");
         QTest::newRow("duplicate ACK 1") << Ack(1);
