@@ -108,10 +108,9 @@ class BenchBroken(Exception):
 def check_tftpd():
     """With atftpd installed, in.tftpd is atftpd's: tftpd-hpa's rows would
     time the wrong server."""
-    if os.path.basename(os.path.realpath(TFTPD)) == "atftpd":
-        raise BenchBroken("%s is atftpd here, not tftpd-hpa (the two packages conflict): run "
-                          "through tools/bench.sh, which unpacks tftpd-hpa's, or set "
-                          "BENCH_TFTPD" % TFTPD)
+    problem = wharfkeep_settings.tftpd_problem(TFTPD)
+    if problem:
+        raise BenchBroken(problem)
 
 
 class RunBroken(Exception):

@@ -1,5 +1,6 @@
 """How the benchmarks start wharfkeep: a settings folder of its own that
-makes it serve one folder on 127.0.0.1 and a given port, headless."""
+makes it serve one folder on 127.0.0.1 and a given port, headless; and the
+check that the tftpd-hpa they compare with is tftpd-hpa."""
 
 import os
 
@@ -33,3 +34,13 @@ def environment(config, extra=None):
     env.pop("WAYLAND_DISPLAY", None)
     env.update(extra or {})
     return env
+
+
+def tftpd_problem(tftpd):
+    """Why the program at `tftpd` cannot stand for tftpd-hpa, or None: the
+    two packages conflict, and with atftpd installed in.tftpd is atftpd's."""
+    if os.path.basename(os.path.realpath(tftpd)) == "atftpd":
+        return ("%s is atftpd here, not tftpd-hpa (the two packages conflict): run "
+                "through tools/bench.sh, which unpacks tftpd-hpa's, or set "
+                "BENCH_TFTPD" % tftpd)
+    return None
