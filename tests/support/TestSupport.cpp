@@ -270,3 +270,41 @@ bool AdvanceTestTicksTo(unsigned long long nDue) {
     AdvanceTestTickCount(nDue > nNow ? nDue - nNow : 0);
     return true;
 }
+
+QString WindowScript::Play(const QString& step, const QString& expected) {
+    const QStringList words = step.split(' ');
+    const int n = words.value(1).toInt();
+    QByteArray packet(4, '\0');
+    packet[2] = char((n >> 8) & 0xFF);
+    packet[3] = char(n & 0xFF);
+    if (words[0] == "ack") {
+        packet[1] = 4;
+        send(packet);
+    } else if (words[0] == "data" || words[0] == "last") {
+        const QByteArray block =
+            content.mid((n - 1) * nBlockSize, words[0] == "last" ? 100 : nBlockSize);
+        if (n == int(stored.size() / nBlockSize) + 1)
+            stored += block;
+        packet[1] = 3;
+        send(packet + block);
+    } else if (!other(step)) {
+        return "could not " + step;
+    }
+    QStringList answer;
+    while (auto reply = receive(expected.isEmpty() ? 150 : 300)) {
+        const int nOpcode = reply->size() >= 4 ? uint8_t(reply->at(1)) : 0;
+        const int nNumber =
+            reply->size() >= 4 ? (uint8_t(reply->at(2)) << 8) | uint8_t(reply->at(3)) : -1;
+        if (nOpcode == 3) {
+            // The bytes the block stands for, also when read again after a rewind.
+            if (reply->mid(4) != content.mid((nNumber - 1) * nBlockSize, nBlockSize))
+                return QString("wrong bytes in block %1").arg(nNumber);
+            answer << (answer.isEmpty() ? "data " : "") + QString::number(nNumber);
+        } else {
+            answer << (nOpcode == 4 ? "ack " : "error ") + QString::number(nNumber);
+        }
+        if (answer.join(' ') == expected)
+            break;
+    }
+    return answer.join(' ');
+}

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 // File content for transfers: no run of one byte value, different for
@@ -127,4 +128,22 @@ private:
     QProcess m_process;
     uint16_t m_nPort = 0;
     bool m_bRunning = false;
+};
+
+// One side of a windowed exchange played step by step, for both programs'
+// wire tests. A step is "ack N", "data N" (a full block of the content),
+// "last N" (the short block that ends it) or anything the caller sends
+// itself (other); the answer read back is "data A B ...", "ack N",
+// "error N" or "" for silence, and every DATA must carry its bytes of the
+// content.
+struct WindowScript {
+    QByteArray content;
+    int nBlockSize = 512;
+    std::function<void(const QByteArray&)> send;
+    std::function<std::optional<QByteArray>(int ms)> receive;
+    std::function<bool(const QString& step)> other;
+    QByteArray stored; // the blocks sent in order, as a receiver keeps them
+
+    // Plays the step; the answer, read until it matches what is expected.
+    QString Play(const QString& step, const QString& expected);
 };

@@ -499,43 +499,22 @@ private slots:
         QVERIFY(bSending ? w.Send(content) : w.Fetch());
         QVERIFY(w.request.endsWith(B("windowsize\0"
                                      "4\0")));
-        QByteArray stored;
-        for (int i = 0; i + 1 < script.size(); i += 2) {
-            const QStringList step = script[i].split(' ');
-            const int n = step.value(1).toInt();
-            if (step[0] == "oack") {
-                w.Answer(granted.isEmpty() ? Oack({"blksize", "512"})
-                                           : Oack({"windowsize", granted}));
-            } else if (step[0] == "timer") {
-                QVERIFY(w.f.FireRetransmission());
-            } else if (step[0] == "ack") {
-                w.Answer(Ack(n));
-            } else {
-                const QByteArray block = content.mid((n - 1) * 512, step[0] == "last" ? 100 : 512);
-                if (n == int(stored.size() / 512 + 1))
-                    stored += block;
-                w.Answer(Data(n, block));
-            }
-            QStringList answer;
-            while (auto packet = w.Reply(script[i + 1].isEmpty() ? 150 : 300)) {
-                const int nOpcode = (uint8_t(packet->at(0)) << 8) | uint8_t(packet->at(1));
-                const int nNumber = (uint8_t(packet->at(2)) << 8) | uint8_t(packet->at(3));
-                if (nOpcode == 3) {
-                    // The bytes the block stands for, read again after a rewind.
-                    QCOMPARE(packet->mid(4), content.mid((nNumber - 1) * 512, 512));
-                    answer << (answer.isEmpty() ? "data " : "") + QString::number(nNumber);
-                } else {
-                    answer << (nOpcode == 4 ? "ack " : "error ") + QString::number(nNumber);
-                }
-                if (answer.join(' ') == script[i + 1])
-                    break;
-            }
-            QCOMPARE(answer.join(' '), script[i + 1]);
-        }
+        WindowScript play;
+        play.content = content;
+        play.send = [&](const QByteArray& packet) { w.Answer(packet); };
+        play.receive = [&](int ms) { return w.Reply(ms); };
+        play.other = [&](const QString& step) {
+            if (step == "timer")
+                return w.f.FireRetransmission();
+            w.Answer(granted.isEmpty() ? Oack({"blksize", "512"}) : Oack({"windowsize", granted}));
+            return true;
+        };
+        for (int i = 0; i + 1 < script.size(); i += 2)
+            QCOMPARE(play.Play(script[i], script[i + 1]), script[i + 1]);
         QCOMPARE(w.T().m_nWindowSize, nWindow);
         if (script.last() == "ack 10") {
             QCOMPARE(w.T().m_bActive, 0);
-            QCOMPARE(w.f.ReadLocal("got.bin"), stored);
+            QCOMPARE(w.f.ReadLocal("got.bin"), play.stored);
         }
     }
 

@@ -268,39 +268,16 @@ private slots:
         const QByteArray name = opcode == 1 ? "f.bin" : "up.bin";
         QCOMPARE(client.Request(MakeRequest(opcode, name, "octet", {"windowsize", "4"})),
                  std::optional<QByteArray>(Oack({"windowsize", "4"})));
-        QByteArray stored;
-        for (int i = 0; i + 1 < script.size(); i += 2) {
-            const QStringList step = script[i].split(' ');
-            const unsigned n = step.value(1).toUInt();
-            if (step[0] == "timer") {
-                QVERIFY(server.FireRetransmission());
-            } else if (step[0] == "ack") {
-                client.Send(Ack(n));
-            } else {
-                const QByteArray block = content.mid((n - 1) * 512, step[0] == "last" ? 100 : 512);
-                if (n == unsigned(stored.size() / 512 + 1))
-                    stored += block;
-                client.Send(Data(n, block));
-            }
-            QStringList answer;
-            while (auto packet =
-                       client.Next(answer.isEmpty() && script[i + 1].isEmpty() ? 150 : 300)) {
-                const unsigned nNumber = (uint8_t(packet->at(2)) << 8) | uint8_t(packet->at(3));
-                if (packet->startsWith(QByteArray("\0\3", 2))) {
-                    // The bytes the block stands for, read again after a rewind.
-                    QCOMPARE(packet->mid(4), content.mid((nNumber - 1) * 512, 512));
-                    answer << (answer.isEmpty() ? "data " : "") + QString::number(nNumber);
-                } else {
-                    answer << "ack " + QString::number(nNumber);
-                }
-                if (answer.join(' ') == script[i + 1])
-                    break;
-            }
-            QCOMPARE(answer.join(' '), script[i + 1]);
-        }
+        WindowScript play;
+        play.content = content;
+        play.send = [&](const QByteArray& packet) { client.Send(packet); };
+        play.receive = [&](int ms) { return client.Next(ms); };
+        play.other = [&](const QString&) { return server.FireRetransmission(); };
+        for (int i = 0; i + 1 < script.size(); i += 2)
+            QCOMPARE(play.Play(script[i], script[i + 1]), script[i + 1]);
         QCOMPARE(server.Session()->GetPhase(), CClientSession::Phase::Completed);
         if (opcode == 2)
-            QCOMPARE(server.ReadIn("up.bin"), stored);
+            QCOMPARE(server.ReadIn("up.bin"), play.stored);
     }
 
     void duplicateAndStaleAcksAreIgnored_data() {
