@@ -234,7 +234,8 @@ private slots:
     // that the session answers with ("" for silence).
     void windowWire_data() {
         QTest::addColumn<int>("opcode");
-        QTest::addColumn<QStringList>("script"); // step, answer, step, answer, ...
+        QTest::addColumn<QStringList>("script");   // step, answer, step, answer, ...
+        QTest::addColumn<QStringList>("progress"); // what the slot's row shows, in turn
         QTest::newRow("read: windows, a partial ACK, duplicates, the timer")
             << 1 << QStringList{"ack 0",  "data 1 2 3 4",  // the first window
                                 "ack 4",  "data 5 6 7 8",  // slides on a whole one
@@ -244,7 +245,8 @@ private slots:
                                 "ack 12", "",              // nor one beyond what is out
                                 "timer",  "data 7 8 9 10", // the window again from 7
                                 "ack 10", "data 11",       // the short last block
-                                "ack 11", ""};
+                                "ack 11", ""} // As the client confirms blocks, not as they go out.
+            << QStringList{"5220/0", "5220/2048", "5220/3072", "5220/5120", "5220/5220"};
         QTest::newRow("store: ACK per window, once per gap, the timer")
             << 2
             << QStringList{"data 1",  "",       "data 2", "",       "data 3",
@@ -256,11 +258,14 @@ private slots:
                            "data 2",  "",      // told once
                            "data 9",  "",      // inside the window: nothing yet
                            "timer",   "ack 9", // the last block held in order
-                           "last 10", "ack 10"};
+                           "last 10", "ack 10"}
+            << QStringList{"512",  "1024", "1536", "2048", "2560",
+                           "3072", "3584", "4096", "4608", "4708"};
     }
     void windowWire() {
         QFETCH(int, opcode);
         QFETCH(QStringList, script);
+        QFETCH(QStringList, progress);
         ServerFixture server;
         const QByteArray content = Pattern(10 * 512 + 100);
         server.WriteOut("f.bin", content);
@@ -278,6 +283,11 @@ private slots:
         QCOMPARE(server.Session()->GetPhase(), CClientSession::Phase::Completed);
         if (opcode == 2)
             QCOMPARE(server.ReadIn("up.bin"), play.stored);
+        QStringList shown;
+        for (const RecordingCore::Note& note : server.core.notes)
+            if (note.nMessage == WM_SLOT_PROGRESS)
+                shown << note.strCount;
+        QCOMPARE(shown, progress);
     }
 
     void duplicateAndStaleAcksAreIgnored_data() {
