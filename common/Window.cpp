@@ -12,6 +12,12 @@ namespace {
 // The kernel charges a datagram its payload, the UDP and IP headers and the
 // buffer's own bookkeeping, which for small datagrams is the larger part.
 constexpr int kDatagramOverhead = 1024;
+
+// Bytes of socket buffer one datagram of nBlockSize takes in the kernel's
+// accounting (payload, headers and its bookkeeping).
+int DatagramCost(int nBlockSize) {
+    return nBlockSize + kHeaderSize + kDatagramOverhead;
+}
 } // namespace
 
 int WindowSizeValue(unsigned long nValue) {
@@ -53,10 +59,6 @@ bool ReceiveWindow::AckOutOfTurn(Arrival arrival, uint64_t nWide) const {
     if (arrival == Arrival::Ahead)
         return true;
     return arrival == Arrival::Earlier && nWide != 0 && nWide <= m_nAckedAt;
-}
-
-int DatagramCost(int nBlockSize) {
-    return nBlockSize + kHeaderSize + kDatagramOverhead;
 }
 
 int RaiseSocketBuffer(CAsyncSocket& socket, int nOption, int nWanted) {

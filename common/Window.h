@@ -39,7 +39,6 @@ public:
         m_nAckedAt = 0;
         m_bOutOfTurnAcked = false;
     }
-    int Window() const { return m_nWindow; }
     // A block was taken in order: true when an ACK is due now.
     bool Took(uint64_t nHave, bool bLast) {
         m_bOutOfTurnAcked = false;
@@ -59,9 +58,6 @@ private:
     bool m_bOutOfTurnAcked = false;
 };
 
-// Bytes of socket buffer one datagram of nBlockSize takes in the kernel's
-// accounting (payload, headers and its bookkeeping).
-int DatagramCost(int nBlockSize);
 // Raises a socket buffer (SO_SNDBUF or SO_RCVBUF) to at least nWanted bytes,
 // never lowering it; the size in force afterwards, or -1 when the socket
 // refused to tell or take it.

@@ -132,21 +132,11 @@ int CTransferSocket::PrepareBuffers(int bSending) {
         Message("Unable to allocate buffers for transfer");
         return 0;
     }
-    int nOption = bSending ? SO_SNDBUF : SO_RCVBUF;
-    int nInForce = 0;
-    socklen_t nLength = sizeof nInForce;
-    if (!GetSockOpt(nOption, &nInForce, &nLength)) {
-        Message("Block size settings not valid for sockets");
-        return 0;
-    }
     // A socket buffer is only ever raised: the system's default is usually
     // far larger than one block, and a buffer cut to one datagram loses the
     // real block whenever a duplicate or a stray datagram arrives first.
-    if (nInForce >= nSize)
-        return m_nBlockSize;
-    nLength = sizeof nInForce;
-    if (!SetSockOpt(nOption, &nSize, sizeof nSize) || !GetSockOpt(nOption, &nInForce, &nLength) ||
-        nInForce - tftp::kBufferSlack < tftp::kMinBlockSize) {
+    const int nInForce = tftp::RaiseSocketBuffer(*this, bSending ? SO_SNDBUF : SO_RCVBUF, nSize);
+    if (nInForce < 0 || nInForce - tftp::kBufferSlack < tftp::kMinBlockSize) {
         Message("Block size settings not valid for sockets");
         return 0;
     }

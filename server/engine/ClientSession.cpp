@@ -444,25 +444,11 @@ bool CClientSession::SetBlockSize(bool bSending) {
         AfxMessageBox("Unable to allocate buffers for transfer", MB_OK);
         return false;
     }
-    const int nOption = bSending ? SO_SNDBUF : SO_RCVBUF;
-    int nInForce = 0;
-    socklen_t nLength = sizeof nInForce;
-    if (!GetSockOpt(nOption, &nInForce, &nLength)) {
-        SendError(7);
-        return false;
-    }
     // A socket buffer is only ever raised: the system's default is usually
     // far larger than one block, and a buffer cut to one datagram loses the
     // real block whenever a duplicate or a stray datagram arrives first.
-    if (nInForce >= nSize)
-        return true;
-    if (!SetSockOpt(nOption, &nSize, sizeof nSize)) {
-        SendError(7);
-        return false;
-    }
-    int nGranted = 0;
-    nLength = sizeof nGranted;
-    if (!GetSockOpt(nOption, &nGranted, &nLength)) {
+    const int nGranted = RaiseSocketBuffer(*this, bSending ? SO_SNDBUF : SO_RCVBUF, nSize);
+    if (nGranted < 0) {
         SendError(7);
         return false;
     }
@@ -499,7 +485,7 @@ bool CClientSession::Retransmit() {
         std::copy(m_firstAnswer.begin(), m_firstAnswer.end(), m_pBuffer.begin());
         SendPacket(static_cast<int>(m_firstAnswer.size()));
     } else if (m_nOpcode == OP_RRQ) {
-        if (!ResendBlock()) {
+        if (!ResendWindow()) {
             End(kRereadFailed);
             return false;
         }
@@ -829,7 +815,7 @@ void CClientSession::SendError(int nCode) {
 
 // The blocks in flight, read again from the file from the first one the
 // client has not confirmed.
-bool CClientSession::ResendBlock() {
+bool CClientSession::ResendWindow() {
     if (!RewindTo(m_nAckedBlocks + 1))
         return false;
     SendBlocks();

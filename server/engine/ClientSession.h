@@ -153,7 +153,7 @@ private:
     void Answered();
     void ResendWhenLost();
     void AckAgain();
-    bool ResendBlock();
+    bool ResendWindow();
     void SendFirstAnswer(int nLength);
     void OnRetransmitDue();
 
