@@ -34,6 +34,9 @@ static void InitHelpResources() {
 
 namespace {
 const char* const kWindowTitle = "Skiffer";
+// What the status panes are, as a screen reader says before their text.
+const char* const kStatusName = "Status";
+const char* const kClockName = "Time";
 
 CMainFrame::FileChooser g_fileChooser;
 
@@ -56,6 +59,16 @@ QStringList LocalFiles(const QMimeData* pData) {
             files << url.toLocalFile();
     }
     return files;
+}
+
+// A screen reader reads a pane by its name: the name says what the pane is
+// and what it shows ("Status: Received 512 bytes (1 blocks) - Done"), the
+// description holds the text alone. Setting them tells the reader of the
+// change (Qt sends NameChanged and DescriptionChanged).
+void SetPaneText(QLabel* pPane, const char* pszWhat, const QString& strText) {
+    pPane->setText(strText);
+    pPane->setAccessibleName(QString("%1: %2").arg(QLatin1String(pszWhat), strText));
+    pPane->setAccessibleDescription(strText);
 }
 } // namespace
 
@@ -119,6 +132,8 @@ CMainFrame::CMainFrame(CSkifferApp* pApp)
     pHelpMenu->addSeparator();
     pHelpMenu->addAction(pAbout);
     for (QMenu* pMenu : {pFile, pOptions, pHelpMenu}) {
+        // A popup is named by its window title, which menus leave empty.
+        pMenu->setAccessibleName(pMenu->title().remove('&'));
         connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::OnMenuOpened);
         connect(pMenu, &QMenu::aboutToHide, this, &CMainFrame::OnMenuClosed);
     }
@@ -127,8 +142,8 @@ CMainFrame::CMainFrame(CSkifferApp* pApp)
     statusBar()->setObjectName("59393");
     statusBar()->setAccessibleName("Status bar");
     statusBar()->setSizeGripEnabled(false);
-    m_pMessage = new QLabel(kIdlePrompt);
-    m_pMessage->setAccessibleName("Status");
+    m_pMessage = new QLabel;
+    SetPaneText(m_pMessage, kStatusName, kIdlePrompt);
     const char* const pszStatusHelp = "The status line: what the transfer is doing, the "
                                       "server's messages, or what the highlighted menu entry "
                                       "does.";
@@ -138,7 +153,6 @@ CMainFrame::CMainFrame(CSkifferApp* pApp)
     statusBar()->addWidget(m_pMessage, 1);
     m_pClock = new QLabel;
     m_pClock->setObjectName("113");
-    m_pClock->setAccessibleName("Time");
     m_pClock->setWhatsThis("The local time.");
     m_pClock->setAlignment(Qt::AlignCenter);
     statusBar()->addPermanentWidget(m_pClock);
@@ -209,7 +223,7 @@ void CMainFrame::SetMessageText(const QString& strText) {
         m_bStatusPending = true;
         return;
     }
-    m_pMessage->setText(strText);
+    SetPaneText(m_pMessage, kStatusName, strText);
     m_pMessage->repaint();
     m_pStatusPace->start();
 }
@@ -232,7 +246,7 @@ void CMainFrame::UpdateClock() {
     const QString strTime = QString::fromLocal8Bit(szTime);
     if (m_pClock->text() == strTime)
         return;
-    m_pClock->setText(strTime);
+    SetPaneText(m_pClock, kClockName, strTime);
     // As wide as the text in the bar's font, with the pane's margins.
     const int nWidth = QFontMetrics(statusBar()->font()).horizontalAdvance(strTime) + 8;
     if (m_pClock->minimumWidth() != nWidth)

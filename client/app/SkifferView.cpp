@@ -10,6 +10,7 @@
 #include "Tftp.h"
 #include "TransferSocket.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -110,6 +111,7 @@ CSkifferView::CSkifferView() {
     m_pBlockSize->addItems({"64", "128", "256", "512", "1024", "2048", "4096", "8192", "12250"});
     m_pBlockSize->setGeometry(du.Rect(197, 51, 42, 13));
     m_pBlockSize->lineEdit()->setAccessibleName("Block Size");
+    m_pBlockSize->view()->setAccessibleName("Block Sizes");
     m_pAbort = AddButton(32773, "Abort", du.Rect(192, 72, 52, 14));
     m_pAbort->setEnabled(false);
 
