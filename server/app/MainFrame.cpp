@@ -16,7 +16,9 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QWhatsThis>
+#include <utility>
 
 CMainFrame::CMainFrame(CWharfApp* pApp)
     : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -96,8 +98,11 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
     pHelp->addSeparator();
     pHelp->addAction(pAbout);
     addAction(pContextHelp);
-    for (QMenu* pMenu : {pFile, pSystem, pView, pHelp})
+    for (QMenu* pMenu : {pFile, pSystem, pView, pHelp}) {
         connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+        // A popup is named by its window title, which menus leave empty.
+        pMenu->setAccessibleName(pMenu->title().remove('&'));
+    }
 
     m_pToolBar = new QToolBar("Standard", this);
     m_pToolBar->setObjectName("59392");
@@ -112,11 +117,24 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
     m_pToolBar->addSeparator();
     m_pToolBar->addAction(pStart);
     addToolBar(Qt::TopToolBarArea, m_pToolBar);
+    // A tool button is named by its action's text, shortcut and all; each
+    // gets the short name of its picture. The button Qt shows when the
+    // toolbar is too narrow for them all has none of its own.
+    const std::pair<QAction*, const char*> buttons[] = {{pAbout, "About"},
+                                                        {pContextHelp, "What's This"},
+                                                        {pStop, "Stop Serving"},
+                                                        {pStart, "Start Serving"}};
+    for (const auto& [pAction, pszName] : buttons)
+        m_pToolBar->widgetForAction(pAction)->setAccessibleName(pszName);
+    if (auto* pMore = m_pToolBar->findChild<QToolButton*>("qt_toolbar_ext_button"))
+        pMore->setAccessibleName("More buttons");
 
     m_pIdlePrompt = new QLabel("For Help, press F1 For the meaning of life, press Fz");
     statusBar()->setObjectName("59393");
     statusBar()->setAccessibleName("Status bar");
-    m_pIdlePrompt->setAccessibleName("Status");
+    // A screen reader says a label's name only: the name carries the text.
+    m_pIdlePrompt->setAccessibleName("Status: " + m_pIdlePrompt->text());
+    m_pIdlePrompt->setAccessibleDescription(m_pIdlePrompt->text());
     const char* const pszStatusHelp = "The status bar: it says what the highlighted menu entry "
                                       "or toolbar button does.";
     statusBar()->setWhatsThis(pszStatusHelp);
