@@ -21,7 +21,7 @@ namespace {
 constexpr int kMaxText = 999;
 
 constexpr int kPageWidth = 183;
-constexpr int kPageHeight = 94;
+constexpr int kPageHeight = 124;
 
 const QChar kSeparator = QDir::separator();
 
@@ -117,6 +117,11 @@ const char* const kTimeoutHelp = "Timeout: the seconds a client may stay silent 
 const char* const kMaxWindowHelp = "Max Window: the most blocks a client may receive or send per "
                                    "acknowledgement when it asks for a window (RFC 7440), 1 to "
                                    "65535. 1 keeps every transfer lock-step; 64 is the default.";
+const char* const kDataPortsHelp =
+    "Data Ports: the UDP ports transfers talk from, as a range such as 50000-50100, or one "
+    "port. A firewall then needs only the listening port and this range open. Empty means any "
+    "free port. Each transfer needs a port of its own; when none is free, the client is told "
+    "so. A text that is not a range is reported and counts as empty.";
 } // namespace
 
 CInboundPage::CInboundPage() : CPropertyPage(103, "Inbound") {
@@ -283,6 +288,12 @@ COther::COther() : CPropertyPage(108, "Options") {
         new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), m_pMaxWindow));
     m_pMaxWindow->setAccessibleName("Max Window");
     m_pMaxWindow->setWhatsThis(kMaxWindowHelp);
+    AddGroup(du, "Data Ports", 5, 92, 80, 25, kDataPortsHelp);
+    m_pPortRange = AddEdit(du, 1009, 15, 102, 60, 12);
+    m_pPortRange->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(" *[0-9]{0,5} *-? *[0-9]{0,5} *"), m_pPortRange));
+    m_pPortRange->setAccessibleName("Data Ports");
+    m_pPortRange->setWhatsThis(kDataPortsHelp);
     const char* const texts[4] = {"Do not show multihomed request box",
                                   "Show alert box when minimised", "Allow tSize option request",
                                   "Allow timeout option request"};
@@ -303,13 +314,15 @@ COther::COther() : CPropertyPage(108, "Options") {
 }
 
 QString COther::Summary() const {
-    return "Options: the port, the time-out, the window and how the server deals with clients.";
+    return "Options: the port, the time-out, the window, the data ports and how the server deals "
+           "with clients.";
 }
 
 void COther::LoadFields(const CWharfCore& core) {
     m_strPort = core.m_strPort;
     m_strTimeout = core.m_strTimeout;
     m_strMaxWindow = QString::number(core.m_nMaxWindow);
+    m_strPortRange = core.m_strPortRange;
     m_bAlert = core.m_bAlertWhenMinimised != 0;
     m_bTsize = core.m_bAllowTsize != 0;
     m_bTimeoutOption = core.m_bAllowTimeout != 0;
@@ -326,6 +339,7 @@ void COther::OnInitPage() {
     SetEditText(m_pPort, m_strPort);
     SetEditText(m_pTimeout, m_strTimeout);
     SetEditText(m_pMaxWindow, m_strMaxWindow);
+    SetEditText(m_pPortRange, m_strPortRange);
     m_pBox[0]->setChecked(m_bNoAddressRequest);
     m_pBox[1]->setChecked(m_bAlert);
     m_pBox[2]->setChecked(m_bTsize);
@@ -350,6 +364,13 @@ void COther::OnConfirm(CWharfCore& core) {
     core.m_nMaxWindow = WindowFromText(m_pMaxWindow->text());
     m_strMaxWindow = QString::number(core.m_nMaxWindow);
     SetEditText(m_pMaxWindow, m_strMaxWindow);
+    // Only a change is put in force, so a range that is not one is reported
+    // once, not at every Apply.
+    m_strPortRange = m_pPortRange->text().trimmed();
+    if (m_strPortRange != core.m_strPortRange) {
+        core.m_strPortRange = m_strPortRange;
+        core.ApplyPortRange();
+    }
     // Unticked: ask for the address again at the next start. Ticked where
     // the server still asks: remember the address it listens on now.
     if (m_bMultihomed == 1) {

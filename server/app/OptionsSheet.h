@@ -139,6 +139,7 @@ public:
     QString m_strPort;
     QString m_strTimeout;
     QString m_strMaxWindow;
+    QString m_strPortRange;
     int m_bMultihomed = 0;            // the host had more than one address
     bool m_bNoAddressRequest = false; // box 1035
     bool m_bAlert = true;             // box 1036
@@ -152,6 +153,7 @@ private:
     QLineEdit* m_pPort;
     QLineEdit* m_pTimeout;
     QLineEdit* m_pMaxWindow;
+    QLineEdit* m_pPortRange;
     QCheckBox* m_pBox[4];
 };
 

@@ -205,8 +205,14 @@ void CClientSession::ParseRequest() {
 }
 
 bool CClientSession::OpenSocket() {
-    if (!Create(0, SOCK_DGRAM, 0, m_strLocalAddress.toLatin1().constData())) {
-        End("no socket could be opened for the transfer");
+    const QByteArray address = m_strLocalAddress.toLatin1();
+    const CWharfCore::PortRange range = GetWharfCore()->m_dataPorts;
+    if (range.Any() ? !Create(0, SOCK_DGRAM, 0, address.constData())
+                    : !CreateInRange(range, address.constData())) {
+        if (!range.Any() && GetLastError() == EADDRINUSE)
+            RefuseForPorts(range);
+        else
+            End("no socket could be opened for the transfer");
         return false;
     }
     if (!AsyncSelect(FD_READ)) {
@@ -219,6 +225,41 @@ bool CClientSession::OpenSocket() {
     }
     m_tLastActivity = CTime::GetCurrentTime().GetTime();
     return true;
+}
+
+bool CClientSession::CreateInRange(const CWharfCore::PortRange& range, const char* pszAddress) {
+    CWharfCore* pCore = GetWharfCore();
+    const unsigned nCount = range.nLast - range.nFirst + 1;
+    do {
+        for (unsigned i = 0; i < nCount; ++i) {
+            const unsigned nPort = range.nFirst + pCore->m_nNextDataPort++ % nCount;
+            if (Create(nPort, SOCK_DGRAM, 0, pszAddress))
+                return true;
+            if (GetLastError() != EADDRINUSE)
+                return false;
+        }
+        // A finished store keeps its port for the client's late repeats; a
+        // new transfer needs the port more.
+    } while (m_pOwner && m_pOwner->DropOldestLingering());
+    errno = EADDRINUSE;
+    return false;
+}
+
+// With no port of the range free there is no socket of our own to answer
+// from: the listening port tells the client, as for its other refusals.
+void CClientSession::RefuseForPorts(const CWharfCore::PortRange& range) {
+    const QString strText =
+        QString("No data port is free in %1-%2").arg(range.nFirst).arg(range.nLast);
+    CWharfCore* pCore = GetWharfCore();
+    pCore->m_strReportText = strText;
+    pCore->m_bReportBinary = 0;
+    pCore->m_bReportSending = m_nOpcode == OP_RRQ ? 1 : 0;
+    pCore->NotifyView(2, m_nSlot + 1);
+    if (m_pOwner)
+        m_pOwner->RefuseRequest(m_peerAddr, strText.toLatin1());
+    int nPos = 2;
+    m_strPath = RequestField(m_abRequest, nPos);
+    End(strText);
 }
 
 std::optional<CClientSession::RequestedFile> CClientSession::ReadRequest() {

@@ -3,6 +3,7 @@
 #include "AsyncSocket.h"
 #include "Retransmit.h"
 #include "Tftp.h"
+#include "WharfCore.h"
 #include "Window.h"
 
 #include <QByteArray>
@@ -129,6 +130,10 @@ private:
         bool Any() const { return bTsize || bTimeout || bBlksize || bWindow; }
     };
     bool OpenSocket();
+    // A socket on a free port of the range; false with EADDRINUSE when every
+    // port of it is taken.
+    bool CreateInRange(const CWharfCore::PortRange& range, const char* pszAddress);
+    void RefuseForPorts(const CWharfCore::PortRange& range);
     std::optional<RequestedFile> ReadRequest();
     bool ChooseOptions(int nPos, Granted& granted);
     bool OpenRequestedFile(const RequestedFile& file);

@@ -5,6 +5,7 @@
 #include "MessageBox.h"
 #include "Tftp.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -270,4 +271,22 @@ bool CListenSocket::FileInUse(dev_t device, ino_t inode, bool bForWrite,
             return true;
     }
     return false;
+}
+
+bool CListenSocket::DropOldestLingering() {
+    if (m_lingering.empty())
+        return false;
+    delete m_lingering.front();
+    m_lingering.erase(m_lingering.begin());
+    return true;
+}
+
+void CListenSocket::RefuseRequest(const sockaddr_in& peer, const QByteArray& text) {
+    uint8_t abPacket[kRequestSize];
+    tftp::PutWord(abPacket, tftp::OP_ERROR);
+    tftp::PutWord(abPacket + 2, 0);
+    const int nText = static_cast<int>(std::min<qsizetype>(text.size(), kRequestSize - 5));
+    std::memcpy(abPacket + 4, text.constData(), static_cast<size_t>(nText));
+    abPacket[4 + nText] = 0;
+    SendTo(abPacket, 5 + nText, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
 }

@@ -46,6 +46,12 @@ public:
     // excludes the new use: a store excludes everything, a read excludes
     // stores.
     bool FileInUse(dev_t device, ino_t inode, bool bForWrite, const CClientSession* pAsking) const;
+    // Lets the oldest finished store go, and with it its port; false when
+    // none lingers.
+    bool DropOldestLingering();
+    // Sends ERROR 0 with the text from the listening port, for a request
+    // that cannot have a socket of its own.
+    void RefuseRequest(const sockaddr_in& peer, const QByteArray& text);
 
     // The refusal packets, as sent.
     static const uint8_t kServiceRefused[27];

@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <algorithm>
 #include <cassert>
 #include <cstdio>
@@ -57,6 +58,11 @@ CWharfCore::~CWharfCore() {
 
 QString CWharfCore::LegacyProfilePath() {
     return UserConfigDir() + "/wharfkeep.ini";
+}
+
+QString CWharfCore::SettingsPath() {
+    // The first level of the key path is the configuration folder itself.
+    return UserConfigDir() + "/Harnwick/Wharfkeep.ini";
 }
 
 void CWharfCore::LoadSettings() {
@@ -108,7 +114,34 @@ void CWharfCore::LoadSettings() {
     m_bDisplay = static_cast<int>(key.QueryDword("bDisplay").value_or(0));
     m_nDefAddress = static_cast<int>(key.QueryDword("nDefAddress").value_or(255));
     m_nMaxWindow = WindowSetting(key.QueryDword("MaxWindow"));
+    readText("PortRange", m_strPortRange);
     key.Close();
+    ApplyPortRange();
+}
+
+std::optional<CWharfCore::PortRange> CWharfCore::ParsePortRange(const QString& strText) {
+    const QString strRange = strText.trimmed();
+    if (strRange.isEmpty())
+        return PortRange{};
+    static const QRegularExpression pattern("^([0-9]{1,5})(?:\\s*-\\s*([0-9]{1,5}))?$");
+    const QRegularExpressionMatch match = pattern.match(strRange);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const unsigned nFirst = match.captured(1).toUInt();
+    const unsigned nLast = match.hasCaptured(2) ? match.captured(2).toUInt() : nFirst;
+    if (nFirst < 1 || nFirst > nLast || nLast > 65535)
+        return std::nullopt;
+    return PortRange{nFirst, nLast};
+}
+
+void CWharfCore::ApplyPortRange() {
+    const std::optional<PortRange> range = ParsePortRange(m_strPortRange);
+    m_dataPorts = range.value_or(PortRange{});
+    if (!range)
+        AfxMessageBox(QString("PortRange \"%1\" is not a range of ports such as 50000-50100: "
+                              "transfers use any free port")
+                          .arg(m_strPortRange),
+                      MB_OK | MB_ICONEXCLAMATION);
 }
 
 void CWharfCore::SaveSettings() {
@@ -139,6 +172,7 @@ void CWharfCore::SaveSettings() {
     key.SetDword("bDelete", nDelete);
     key.SetDword("nDefAddress", static_cast<uint32_t>(m_nDefAddress));
     key.SetDword("MaxWindow", static_cast<uint32_t>(m_nMaxWindow));
+    key.SetString("PortRange", m_strPortRange);
     key.Close();
 }
 

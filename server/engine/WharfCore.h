@@ -61,6 +61,25 @@ public:
     // that asks for one; 1 never grants the option.
     int m_nMaxWindow = kDefaultMaxWindow;
     static constexpr int kDefaultMaxWindow = 64;
+    // The ports transfers talk from, as typed ("50000-50100"); empty: any.
+    QString m_strPortRange;
+
+    // A range of data ports; nFirst 0 stands for any port.
+    struct PortRange {
+        unsigned nFirst = 0;
+        unsigned nLast = 0;
+        bool Any() const { return nFirst == 0; }
+    };
+    // "first-last" or one port, 1 to 65535; empty is any port. nullopt:
+    // not a range.
+    static std::optional<PortRange> ParsePortRange(const QString& strText);
+    // Puts m_strPortRange in force; one that is not a range is reported and
+    // leaves transfers on any port.
+    void ApplyPortRange();
+    PortRange m_dataPorts;
+    // Turns through the range, so that a new transfer does not take the
+    // port the last one has just let go.
+    unsigned m_nNextDataPort = 0;
 
     // Run-time state.
     CListenSocket* m_pListener = nullptr;
@@ -84,6 +103,8 @@ public:
 
     void LoadSettings();
     void SaveSettings();
+    // The file the settings are kept in.
+    static QString SettingsPath();
 
     // Reports a slot change to the progress view: type 0 freed, 1 new client,
     // 2 transfer details, 3 progress, anything else retransmission.

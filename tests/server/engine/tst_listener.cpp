@@ -39,6 +39,19 @@ struct Server : ServerFixture {
 QByteArray Rrq(const QByteArray& name = "file.bin") {
     return MakeRequest(1, name, "octet");
 }
+
+// The first of n consecutive ports that are free on 127.0.0.1 now.
+uint16_t FreeRange(int n) {
+    for (int nTry = 0; nTry < 50; ++nTry) {
+        const uint16_t nFirst = FreeUdpPort();
+        bool bFree = nFirst + n <= 65536;
+        for (int i = 1; i < n && bFree; ++i)
+            bFree = UdpPeer("127.0.0.1", static_cast<uint16_t>(nFirst + i)).Port() != 0;
+        if (bFree)
+            return nFirst;
+    }
+    return 0;
+}
 } // namespace
 
 class TestListener : public QObject {
@@ -68,6 +81,82 @@ private slots:
         QCOMPARE(boxes.texts.size(), 1);
         QVERIFY(boxes.texts[0].startsWith("Unable to Create listening port\n"));
         QVERIFY(boxes.texts[0].size() > int(strlen("Unable to Create listening port\n")));
+    }
+
+    // Transfers talk from ports of the range. With every port of it taken,
+    // by live transfers or by another program, the request is refused from
+    // the listening port, its row and the log say why, and the transfers
+    // already running go on.
+    void dataPortRange_data() {
+        QTest::addColumn<int>("ports");
+        QTest::addColumn<int>("takenElsewhere");
+        QTest::addColumn<int>("clients");
+        QTest::newRow("three ports, three clients") << 3 << 0 << 3;
+        QTest::newRow("one port, two clients") << 1 << 0 << 2;
+        QTest::newRow("one of two ports bound by another program") << 2 << 1 << 2;
+        QTest::newRow("every port bound by another program") << 2 << 2 << 1;
+    }
+    void dataPortRange() {
+        QFETCH(int, ports);
+        QFETCH(int, takenElsewhere);
+        QFETCH(int, clients);
+        Server server;
+        server.WriteOut("file.bin", QByteArray(3000, 'x'));
+        const uint16_t nFirst = FreeRange(ports);
+        QVERIFY(nFirst != 0);
+        const unsigned nLast = nFirst + ports - 1;
+        server.core.m_strPortRange = QString("%1-%2").arg(nFirst).arg(nLast);
+        server.core.ApplyPortRange();
+        std::vector<std::unique_ptr<UdpPeer>> others;
+        for (int i = 0; i < takenElsewhere; ++i)
+            others.push_back(std::make_unique<UdpPeer>("127.0.0.1", nFirst + i));
+
+        const int nServed = std::min(clients, ports - takenElsewhere);
+        const QString strRefusal = QString("No data port is free in %1-%2").arg(nFirst).arg(nLast);
+        std::vector<std::unique_ptr<RawClient>> peers;
+        QSet<uint16_t> used;
+        for (int i = 0; i < clients; ++i) {
+            peers.push_back(std::make_unique<RawClient>(server.nPort));
+            const auto answer = peers.back()->Request(Rrq());
+            QVERIFY(answer);
+            if (i < nServed) {
+                QCOMPARE(answer->left(4), Data(1, {}));
+                QVERIFY(peers.back()->nSessionPort >= nFirst + takenElsewhere);
+                QVERIFY(peers.back()->nSessionPort <= nLast);
+                used.insert(peers.back()->nSessionPort);
+            } else {
+                QCOMPARE(*answer, ErrorPacket(0, qPrintable(strRefusal)));
+                QCOMPARE(peers.back()->nSessionPort, server.nPort);
+                const QList<int> row = server.core.MessagesFor(i + 1);
+                QVERIFY(row.contains(WM_SLOT_DETAILS));
+                QVERIFY(server.core.notes.last().strText == strRefusal);
+                QVERIFY(server.core.lines.last().endsWith("failed: " + strRefusal));
+            }
+        }
+        QCOMPARE(used.size(), nServed);
+        if (nServed > 0)
+            QCOMPARE(peers[0]->Exchange(Ack(1))->left(4), Data(2, {}));
+        server.pListener->SweepSessions();
+        QCOMPARE(server.OccupiedSlots(), nServed);
+    }
+
+    // A finished store keeps its port for late repeats, but lets it go
+    // when a new transfer needs it.
+    void lingeringStoreGivesUpItsDataPort() {
+        Server server;
+        server.WriteOut("file.bin", QByteArray(3000, 'x'));
+        const uint16_t nPort = FreeRange(1);
+        server.core.m_strPortRange = QString::number(nPort);
+        server.core.ApplyPortRange();
+        RawClient store(server.nPort);
+        QCOMPARE(store.Request(MakeRequest(2, "in.bin", "octet")), std::optional(Ack(0)));
+        QCOMPARE(store.Exchange(Data(1, "short")), std::optional(Ack(1)));
+        server.pListener->SweepSessions();
+        QCOMPARE(server.pListener->m_lingering.size(), size_t(1));
+        RawClient fetch(server.nPort);
+        QCOMPARE(fetch.Request(Rrq())->left(4), Data(1, {}));
+        QCOMPARE(fetch.nSessionPort, nPort);
+        QVERIFY(server.pListener->m_lingering.empty());
     }
 
     void startFailsQuietlyWithoutAnAddress() {
