@@ -10,12 +10,12 @@ ProgramUsage Usage() {
     ProgramUsage usage;
     usage.strProgram = "wharfkeep";
     usage.strVersion = "Wharfkeep Version 6.5 (harnwick-tftp " PACKAGE_VERSION ")";
-    usage.strSummary = "A TFTP server with a window. Without a display (neither DISPLAY nor "
+    usage.strSummary = "A TFTP server with a window. Without a display (neither DISPLAY nor\n"
                        "WAYLAND_DISPLAY set) it runs without one.";
     usage.strOptions = "  --no-splash    do not show the start-up picture\n";
     usage.strSettings = CWharfCore::SettingsPath();
-    usage.strLog = "without a window, a line on standard error when serving starts and one "
-                   "for each transfer that ends; with a window, none";
+    usage.strLog = "without a window, a line on standard error when serving starts and\n"
+                   "     one for each transfer that ends; with a window, none";
     return usage;
 }
 } // namespace
