@@ -238,9 +238,10 @@ bool CClientSession::CreateInRange(const CWharfCore::PortRange& range, const cha
             if (GetLastError() != EADDRINUSE)
                 return false;
         }
-        // A finished store keeps its port for the client's late repeats; a
-        // new transfer needs the port more.
-    } while (m_pOwner && m_pOwner->DropOldestLingering());
+        // Ended transfers keep their ports until the sweep, and a finished
+        // store a while longer for the client's late repeats; a new
+        // transfer needs the port more.
+    } while (m_pOwner && m_pOwner->FreeEndedTransfer());
     errno = EADDRINUSE;
     return false;
 }

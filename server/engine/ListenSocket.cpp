@@ -273,7 +273,13 @@ bool CListenSocket::FileInUse(dev_t device, ino_t inode, bool bForWrite,
     return false;
 }
 
-bool CListenSocket::DropOldestLingering() {
+bool CListenSocket::FreeEndedTransfer() {
+    for (int i = 0; i < kSlots; ++i) {
+        if (m_pSession[i] && !m_pSession[i]->IsActive()) {
+            ReleaseSlot(i);
+            return true;
+        }
+    }
     if (m_lingering.empty())
         return false;
     delete m_lingering.front();

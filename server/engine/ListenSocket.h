@@ -46,9 +46,10 @@ public:
     // excludes the new use: a store excludes everything, a read excludes
     // stores.
     bool FileInUse(dev_t device, ino_t inode, bool bForWrite, const CClientSession* pAsking) const;
-    // Lets the oldest finished store go, and with it its port; false when
-    // none lingers.
-    bool DropOldestLingering();
+    // Lets an ended transfer go, and with it its port: one whose slot the
+    // sweep has not freed yet, else the oldest finished store; false when
+    // there is none.
+    bool FreeEndedTransfer();
     // Sends ERROR 0 with the text from the listening port, for a request
     // that cannot have a socket of its own.
     void RefuseRequest(const sockaddr_in& peer, const QByteArray& text);

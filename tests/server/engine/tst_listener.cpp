@@ -140,23 +140,41 @@ private slots:
         QCOMPARE(server.OccupiedSlots(), nServed);
     }
 
-    // A finished store keeps its port for late repeats, but lets it go
-    // when a new transfer needs it.
-    void lingeringStoreGivesUpItsDataPort() {
+    // An ended transfer keeps its port until the sweep frees its slot, and
+    // a finished store a while longer for late repeats; a new transfer that
+    // finds no other port takes it over.
+    void endedTransferGivesUpItsDataPort_data() {
+        QTest::addColumn<bool>("store");
+        QTest::addColumn<bool>("swept");
+        QTest::newRow("a fetch broken off, its slot not swept yet") << false << false;
+        QTest::newRow("a finished store, not swept yet") << true << false;
+        QTest::newRow("a finished store, lingering after the sweep") << true << true;
+    }
+    void endedTransferGivesUpItsDataPort() {
+        QFETCH(bool, store);
+        QFETCH(bool, swept);
         Server server;
         server.WriteOut("file.bin", QByteArray(3000, 'x'));
         const uint16_t nPort = FreeRange(1);
         server.core.m_strPortRange = QString::number(nPort);
         server.core.ApplyPortRange();
-        RawClient store(server.nPort);
-        QCOMPARE(store.Request(MakeRequest(2, "in.bin", "octet")), std::optional(Ack(0)));
-        QCOMPARE(store.Exchange(Data(1, "short")), std::optional(Ack(1)));
-        server.pListener->SweepSessions();
-        QCOMPARE(server.pListener->m_lingering.size(), size_t(1));
-        RawClient fetch(server.nPort);
-        QCOMPARE(fetch.Request(Rrq())->left(4), Data(1, {}));
-        QCOMPARE(fetch.nSessionPort, nPort);
+        RawClient first(server.nPort);
+        if (store) {
+            QCOMPARE(first.Request(MakeRequest(2, "in.bin", "octet")), std::optional(Ack(0)));
+            QCOMPARE(first.Exchange(Data(1, "short")), std::optional(Ack(1)));
+        } else {
+            QCOMPARE(first.Request(Rrq())->left(4), Data(1, {}));
+            first.Send(ErrorPacket(0, "stop"));
+            QTest::qWait(50);
+        }
+        if (swept)
+            server.pListener->SweepSessions();
+        QCOMPARE(server.pListener->m_lingering.size(), size_t(swept ? 1 : 0));
+        RawClient next(server.nPort);
+        QCOMPARE(next.Request(Rrq())->left(4), Data(1, {}));
+        QCOMPARE(next.nSessionPort, nPort);
         QVERIFY(server.pListener->m_lingering.empty());
+        QCOMPARE(server.OccupiedSlots(), 1);
     }
 
     void startFailsQuietlyWithoutAnAddress() {
