@@ -18,8 +18,12 @@ PACKAGE_PACKAGES="dpkg-dev file"
 # entries, render the man pages (man-db, groff-base), verify the service
 # unit (systemd, installed, never started), read the programs (binutils)
 # and build the package.
+# The accessibility test (tests/a11y) reads both windows as a screen reader
+# does: over the AT-SPI bus (at-spi2-core) on a session bus of its own
+# (dbus-daemon), through the AT-SPI bindings of Debian's python3.
 TEST_PACKAGES="curl tftp-hpa atftp busybox tftpd-hpa libwrap0 libpcre2-8-0 xvfb openbox x11-utils clang libclang-rt-14-dev
-    python3 desktop-file-utils man-db groff-base systemd binutils $PACKAGE_PACKAGES"
+    python3 desktop-file-utils man-db groff-base systemd binutils
+    at-spi2-core dbus-daemon gir1.2-atspi-2.0 python3-gi $PACKAGE_PACKAGES"
 
 install_packages() {
     local missing=()
