@@ -52,41 +52,37 @@ private slots:
     }
 
     // A stored range is kept as typed; one that is not a range is reported
-    // once and leaves the transfers on any port.
+    // once and leaves the transfers on any port (first 0).
     void portRangeSetting_data() {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<unsigned>("first");
         QTest::addColumn<unsigned>("last");
         QTest::newRow("absent: any") << QString() << 0u << 0u;
-        QTest::newRow("a range") << "50000-50100" << 50000u << 50100u;
-        QTest::newRow("blanks around") << " 50000 - 50100 " << 50000u << 50100u;
+        QTest::newRow("a range, blanks around") << " 50000 - 50100 " << 50000u << 50100u;
         QTest::newRow("one port") << "6969" << 6969u << 6969u;
         QTest::newRow("the whole span") << "1-65535" << 1u << 65535u;
-        QTest::newRow("port 0") << "0-10" << 0u << 0u;
-        QTest::newRow("upside down") << "50100-50000" << 0u << 0u;
-        QTest::newRow("past 65535") << "65000-65536" << 0u << 0u;
-        QTest::newRow("colon, not dash") << "50000:50100" << 0u << 0u;
-        QTest::newRow("open end") << "50000-" << 0u << 0u;
-        QTest::newRow("three parts") << "1-2-3" << 0u << 0u;
-        QTest::newRow("words") << "high ports" << 0u << 0u;
+        for (const char* bad :
+             {"0-10", "50100-50000", "65000-65536", "50000:50100", "50000-", "1-2-3", "high ports"})
+            QTest::newRow(bad) << bad << 0u << 0u;
     }
     void portRangeSetting() {
         QFETCH(QString, stored);
         QFETCH(unsigned, first);
         QFETCH(unsigned, last);
         TempConfigHome home;
-        Store(home, {{"Port", "1069"}});
-        if (!stored.isNull())
-            Store(home, {{"PortRange", stored}});
+        Store(home,
+              stored.isNull() ? QVariantMap{{"Port", "69"}} : QVariantMap{{"PortRange", stored}});
         MessageBoxRecorder boxes;
         RecordingCore core;
         core.LoadSettings();
         QCOMPARE(core.m_dataPorts.nFirst, first);
         QCOMPARE(core.m_dataPorts.nLast, last);
         const bool bMalformed = first == 0 && !stored.isEmpty();
-        QCOMPARE(boxes.texts.size(), bMalformed ? 1 : 0);
-        if (bMalformed)
-            QVERIFY(boxes.texts[0].contains('"' + stored + '"'));
+        QCOMPARE(boxes.texts,
+                 bMalformed ? QStringList{QString("PortRange \"%1\" is not a range of ports such "
+                                                  "as 50000-50100: transfers use any free port")
+                                              .arg(stored)}
+                            : QStringList{});
         core.SaveSettings();
         QCOMPARE(QSettings(KeyFile(home), QSettings::IniFormat).value("PortRange").toString(),
                  stored);
