@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "ProgramStart.h"
 #include "Signals.h"
 #include "SkifferApp.h"
 
@@ -18,30 +18,20 @@ ProgramUsage Usage() {
 } // namespace
 
 int main(int argc, char** argv) {
-    const ProgramUsage usage = Usage();
-    if (const auto nStatus = AnswerInfoArgument(argc, argv, usage))
-        return *nStatus;
-    // Without a display Qt would abort; the arguments are still checked
-    // first, on a platform that needs none.
-    const bool bNoDisplay = !HasDisplay() && !PlatformChosen(argc, argv);
-    if (bNoDisplay)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::optional<CQuietStart> quiet(bNoDisplay);
-    QApplication qapp(argc, argv);
-    quiet.reset();
-    qapp.setApplicationName("Skiffer Client");
-    if (const auto nStatus = RejectUnknownArguments(qapp.arguments(), {}, usage))
-        return *nStatus;
-    if (bNoDisplay) {
+    const ProgramStart start = StartProgram(argc, argv, Usage(), {});
+    if (!start.pApp)
+        return start.nExitStatus;
+    if (start.bNoDisplay) {
         std::fputs("skiffer needs a display: neither DISPLAY nor WAYLAND_DISPLAY is set\n", stderr);
         return 1;
     }
+    start.pApp->setApplicationName("Skiffer Client");
     int nResult = 1;
     {
         CSkifferApp app;
         if (app.InitInstance()) {
             QuitOnTerminationSignals();
-            nResult = qapp.exec();
+            nResult = start.pApp->exec();
         }
     }
     return nResult;

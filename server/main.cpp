@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "ProgramStart.h"
 #include "Signals.h"
 #include "WharfApp.h"
 
@@ -21,23 +21,15 @@ ProgramUsage Usage() {
 } // namespace
 
 int main(int argc, char** argv) {
-    const ProgramUsage usage = Usage();
-    if (const auto nStatus = AnswerInfoArgument(argc, argv, usage))
-        return *nStatus;
     // A server is what people start over ssh and from scripts: with no
     // display it serves without a window rather than fail in Qt's start.
-    const bool bNoDisplay = !HasDisplay() && !PlatformChosen(argc, argv);
-    if (bNoDisplay)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    std::optional<CQuietStart> quiet(bNoDisplay);
-    QApplication qapp(argc, argv);
-    quiet.reset();
-    qapp.setApplicationName("Wharfkeep");
-    if (const auto nStatus = RejectUnknownArguments(qapp.arguments(), {"--no-splash"}, usage))
-        return *nStatus;
+    const ProgramStart start = StartProgram(argc, argv, Usage(), {"--no-splash"});
+    if (!start.pApp)
+        return start.nExitStatus;
+    start.pApp->setApplicationName("Wharfkeep");
     if (QGuiApplication::platformName() == "offscreen") {
-        std::fputs(bNoDisplay ? "Wharfkeep runs without a window: there is no display\n"
-                              : "Wharfkeep runs without a window\n",
+        std::fputs(start.bNoDisplay ? "Wharfkeep runs without a window: there is no display\n"
+                                    : "Wharfkeep runs without a window\n",
                    stderr);
         std::fflush(stderr);
     }
@@ -46,7 +38,7 @@ int main(int argc, char** argv) {
         CWharfApp app;
         if (app.InitInstance()) {
             QuitOnTerminationSignals();
-            nResult = qapp.exec();
+            nResult = start.pApp->exec();
         }
     } // shutdown: the settings are saved here, also after a failed start
     return nResult;
