@@ -30,6 +30,23 @@ int WindowSetting(std::optional<uint32_t> stored) {
     return static_cast<int>(std::clamp<int64_t>(n, tftp::kMinWindowSize, tftp::kMaxWindowSize));
 }
 
+// "first-last" or one port, 1 to 65535; empty is any port. nullopt: not a
+// range.
+std::optional<CWharfCore::PortRange> ParsePortRange(const QString& strText) {
+    const QString strRange = strText.trimmed();
+    if (strRange.isEmpty())
+        return CWharfCore::PortRange{};
+    static const QRegularExpression pattern("^([0-9]{1,5})(?:\\s*-\\s*([0-9]{1,5}))?$");
+    const QRegularExpressionMatch match = pattern.match(strRange);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const unsigned nFirst = match.captured(1).toUInt();
+    const unsigned nLast = match.hasCaptured(2) ? match.captured(2).toUInt() : nFirst;
+    if (nFirst < 1 || nFirst > nLast || nLast > 65535)
+        return std::nullopt;
+    return CWharfCore::PortRange{nFirst, nLast};
+}
+
 // The three option flags packed into bDelete.
 constexpr uint32_t kAlertBit = 2;
 constexpr uint32_t kTsizeBit = 4;
@@ -117,21 +134,6 @@ void CWharfCore::LoadSettings() {
     readText("PortRange", m_strPortRange);
     key.Close();
     ApplyPortRange();
-}
-
-std::optional<CWharfCore::PortRange> CWharfCore::ParsePortRange(const QString& strText) {
-    const QString strRange = strText.trimmed();
-    if (strRange.isEmpty())
-        return PortRange{};
-    static const QRegularExpression pattern("^([0-9]{1,5})(?:\\s*-\\s*([0-9]{1,5}))?$");
-    const QRegularExpressionMatch match = pattern.match(strRange);
-    if (!match.hasMatch())
-        return std::nullopt;
-    const unsigned nFirst = match.captured(1).toUInt();
-    const unsigned nLast = match.hasCaptured(2) ? match.captured(2).toUInt() : nFirst;
-    if (nFirst < 1 || nFirst > nLast || nLast > 65535)
-        return std::nullopt;
-    return PortRange{nFirst, nLast};
 }
 
 void CWharfCore::ApplyPortRange() {

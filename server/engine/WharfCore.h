@@ -70,9 +70,6 @@ public:
         unsigned nLast = 0;
         bool Any() const { return nFirst == 0; }
     };
-    // "first-last" or one port, 1 to 65535; empty is any port. nullopt:
-    // not a range.
-    static std::optional<PortRange> ParsePortRange(const QString& strText);
     // Puts m_strPortRange in force; one that is not a range is reported and
     // leaves transfers on any port.
     void ApplyPortRange();
