@@ -95,6 +95,7 @@ QVariant Setting(const CWharfCore& core, const QString& name) {
         {"bTsize", core.m_bAllowTsize},
         {"bTimeout", core.m_bAllowTimeout},
         {"nDefAddress", core.m_nDefAddress},
+        {"PortRange", core.m_strPortRange},
     };
     if (!values.contains(name))
         qFatal("unknown setting %s", qPrintable(name));
@@ -174,6 +175,7 @@ private slots:
         QTest::newRow("port") << int(Options) << 1006 << QVariant("1069");
         QTest::newRow("time-out") << int(Options) << 1007 << QVariant("45");
         QTest::newRow("max window") << int(Options) << 1008 << QVariant("16");
+        QTest::newRow("data ports") << int(Options) << 1009 << QVariant("7000-7009");
         QTest::newRow("alert when minimised") << int(Options) << 1036 << QVariant(false);
         QTest::newRow("tsize") << int(Options) << 1037 << QVariant(true);
         QTest::newRow("timeout option") << int(Options) << 1038 << QVariant(false);
@@ -195,6 +197,7 @@ private slots:
         core.m_strPort = "1069";
         core.m_strTimeout = "45";
         core.m_nMaxWindow = 16;
+        core.m_strPortRange = "7000-7009";
         core.m_bAlertWhenMinimised = 0;
         core.m_bAllowTsize = 1;
         core.m_bAllowTimeout = 0;
@@ -366,6 +369,8 @@ private slots:
         QTest::newRow("time-out") << QStringList{"type:4:1007:120"} << "Timeout" << QVariant("120");
         QTest::newRow("time-out emptied")
             << QStringList{"type:4:1007:"} << "Timeout" << QVariant("");
+        QTest::newRow("data ports, blanks trimmed")
+            << QStringList{"type:4:1009: 6000 - 6009 "} << "PortRange" << QVariant("6000 - 6009");
         QTest::newRow("alert off") << QStringList{"click:4:1036"} << "bAlert" << QVariant(0);
         QTest::newRow("tsize off") << QStringList{"click:4:1037"} << "bTsize" << QVariant(0);
         QTest::newRow("timeout option off")
@@ -450,6 +455,8 @@ private slots:
                                         << "25";
         QTest::newRow("max window five digits at most") << 1008 << "12x34567"
                                                         << "12345";
+        QTest::newRow("data ports: digits, blanks, one dash") << 1009 << "5x0-6-0"
+                                                              << "50-60";
     }
     void editsAcceptOnlyDigits() {
         QFETCH(int, id);
@@ -677,39 +684,6 @@ private slots:
             QCOMPARE(s.Edit(Options, 1008)->text(), QString::number(window));
         }
         QCOMPARE(setup.Stored("MaxWindow").toInt(), window);
-    }
-
-    // The field opens on the stored range and keeps what is typed; only a
-    // change is put in force, so one that is not a range is reported once.
-    void dataPorts_data() {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<unsigned>("first");
-        QTest::addColumn<int>("reports");
-        QTest::newRow("a range") << "50000-50100" << 50000u << 0;
-        QTest::newRow("emptied: any port") << "" << 0u << 0;
-        QTest::newRow("upside down") << "9-5" << 0u << 1;
-    }
-    void dataPorts() {
-        QFETCH(QString, typed);
-        QFETCH(unsigned, first);
-        QFETCH(int, reports);
-        AppSetup setup;
-        QSettings(setup.IniPath(), QSettings::IniFormat).setValue("PortRange", "7000-7009");
-        MessageBoxRecorder boxes;
-        {
-            CWharfApp app;
-            QVERIFY(app.InitInstance());
-            Sheet s(app, app.MainFrame());
-            s.Visit(Options);
-            QCOMPARE(s.Edit(Options, 1009)->text(), QString("7000-7009"));
-            for (int nTimes = 0; nTimes < 2; ++nTimes) {
-                s.Type(Options, 1009, typed);
-                s.Apply();
-            }
-            QCOMPARE(app.m_dataPorts.nFirst, first);
-            QCOMPARE(boxes.texts.size(), reports);
-        }
-        QCOMPARE(setup.Stored("PortRange").toString(), typed);
     }
 
     void setupWithoutAScreenChangesNothing() {
