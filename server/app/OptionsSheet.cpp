@@ -270,30 +270,11 @@ void CDeny::OnConfirm(CWharfCore& core) {
 
 COther::COther() : CPropertyPage(108, "Options") {
     const CDialogUnits du(font());
-    AddGroup(du, "Use Port ", 5, 5, 45, 25, kPortHelp);
-    m_pPort = AddEdit(du, 1006, 15, 15, 25, 12);
-    m_pPort->setValidator(
-        new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), m_pPort));
-    m_pPort->setAccessibleName("Use Port");
-    m_pPort->setWhatsThis(kPortHelp);
-    AddGroup(du, "Timeout", 65, 5, 45, 25, kTimeoutHelp);
-    m_pTimeout = AddEdit(du, 1007, 75, 15, 25, 12);
-    m_pTimeout->setValidator(
-        new QRegularExpressionValidator(QRegularExpression("[0-9]*"), m_pTimeout));
-    m_pTimeout->setAccessibleName("Timeout");
-    m_pTimeout->setWhatsThis(kTimeoutHelp);
-    AddGroup(du, "Max Window", 125, 5, 50, 25, kMaxWindowHelp);
-    m_pMaxWindow = AddEdit(du, 1008, 135, 15, 30, 12);
-    m_pMaxWindow->setValidator(
-        new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), m_pMaxWindow));
-    m_pMaxWindow->setAccessibleName("Max Window");
-    m_pMaxWindow->setWhatsThis(kMaxWindowHelp);
-    AddGroup(du, "Data Ports", 5, 92, 80, 25, kDataPortsHelp);
-    m_pPortRange = AddEdit(du, 1009, 15, 102, 60, 12);
-    m_pPortRange->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(" *[0-9]{0,5} *-? *[0-9]{0,5} *"), m_pPortRange));
-    m_pPortRange->setAccessibleName("Data Ports");
-    m_pPortRange->setWhatsThis(kDataPortsHelp);
+    m_pPort = AddField(du, 1006, "Use Port ", 5, 5, 45, "[0-9]{0,5}", kPortHelp);
+    m_pTimeout = AddField(du, 1007, "Timeout", 65, 5, 45, "[0-9]*", kTimeoutHelp);
+    m_pMaxWindow = AddField(du, 1008, "Max Window", 125, 5, 50, "[0-9]{0,5}", kMaxWindowHelp);
+    m_pPortRange = AddField(du, 1009, "Data Ports", 5, 92, 80, " *[0-9]{0,5} *-? *[0-9]{0,5} *",
+                            kDataPortsHelp);
     const char* const texts[4] = {"Do not show multihomed request box",
                                   "Show alert box when minimised", "Allow tSize option request",
                                   "Allow timeout option request"};
@@ -311,6 +292,18 @@ COther::COther() : CPropertyPage(108, "Options") {
         m_pBox[i]->setWhatsThis(help[i]);
     }
     setWhatsThis(Summary());
+}
+
+// A titled group at (x, y), w wide, holding one edit that takes only what
+// the pattern allows, named after the title.
+QLineEdit* COther::AddField(const CDialogUnits& du, int nId, const char* pszTitle, int x, int y,
+                            int w, const char* pszPattern, const char* pszHelp) {
+    AddGroup(du, pszTitle, x, y, w, 25, pszHelp);
+    QLineEdit* pEdit = AddEdit(du, nId, x + 10, y + 10, w - 20, 12);
+    pEdit->setValidator(new QRegularExpressionValidator(QRegularExpression(pszPattern), pEdit));
+    pEdit->setAccessibleName(QString(pszTitle).trimmed());
+    pEdit->setWhatsThis(pszHelp);
+    return pEdit;
 }
 
 QString COther::Summary() const {

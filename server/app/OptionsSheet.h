@@ -150,6 +150,8 @@ protected:
     void OnInitPage() override;
 
 private:
+    QLineEdit* AddField(const CDialogUnits& du, int nId, const char* pszTitle, int x, int y, int w,
+                        const char* pszPattern, const char* pszHelp);
     QLineEdit* m_pPort;
     QLineEdit* m_pTimeout;
     QLineEdit* m_pMaxWindow;
