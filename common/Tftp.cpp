@@ -34,7 +34,7 @@ int BuildError(uint8_t* pBuffer, ErrorTable table, int nCode) {
     int nOpcode = OP_ERROR;
     int nField = nCode;
     const char* pszText = ErrorText(table, nCode);
-    if (table == ErrorTable::Server && nCode == 7) {
+    if (table == ErrorTable::Server && nCode == ERR_OPTION_FAILURE) {
         nOpcode = OP_OPTION_FAILURE;
         nField = 0;
         pszText = ErrorText(table, 0);
@@ -79,13 +79,21 @@ bool SameNoCase(const char* a, const char* b) {
     }
 }
 
-unsigned long LeadingDigits(const char* p, unsigned long nLimit) {
+namespace {
+// The digits from p on, before pEnd; p is left on the first other byte.
+template <typename Byte>
+unsigned long ReadDigits(const Byte*& p, const Byte* pEnd, unsigned long nLimit) {
     unsigned long n = 0;
-    for (; p && *p >= '0' && *p <= '9'; ++p) {
+    for (; p < pEnd && *p >= '0' && *p <= '9'; ++p) {
         unsigned d = static_cast<unsigned>(*p - '0');
         n = (n > (nLimit - d) / 10) ? nLimit : n * 10 + d;
     }
     return n;
+}
+} // namespace
+
+unsigned long LeadingDigits(const char* p, unsigned long nLimit) {
+    return p ? ReadDigits(p, p + std::strlen(p), nLimit) : 0;
 }
 
 unsigned long LeadingDigits(const QByteArray& text, unsigned long nLimit) {
@@ -107,12 +115,7 @@ bool OptionReader::Next(OptionEntry& entry) {
         return false; // name cut off
     entry.name = QByteArray(reinterpret_cast<const char*>(pName), m_p - pName);
     ++m_p;
-    unsigned long n = 0;
-    while (m_p < m_end && *m_p >= '0' && *m_p <= '9') {
-        unsigned d = static_cast<unsigned>(*m_p - '0');
-        n = (n > (0xFFFFFFFFul - d) / 10) ? 0xFFFFFFFFul : n * 10 + d;
-        ++m_p;
-    }
+    const unsigned long n = ReadDigits(m_p, m_end, 0xFFFFFFFFul);
     if (m_p >= m_end)
         return false; // value cut off before its terminator
     ++m_p;

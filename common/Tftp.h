@@ -39,6 +39,29 @@ constexpr int kMaxWindowSize = 65535;
 // netascii-read, netascii-write, octet-read, octet-write.
 extern const char* const kOpenModes[4];
 
+// The error codes, as on the wire. Both programs use code 7 for a failed
+// option negotiation.
+enum ErrorCode : int {
+    ERR_UNDEFINED = 0,
+    ERR_FILE_NOT_FOUND = 1,
+    ERR_ACCESS_VIOLATION = 2,
+    ERR_DISK_FULL = 3,
+    ERR_ILLEGAL_OPERATION = 4,
+    ERR_UNKNOWN_TID = 5,
+    ERR_FILE_EXISTS = 6,
+    ERR_OPTION_FAILURE = 7,
+};
+
+// How a transfer is ended: quietly (it is done, aborted or given up, or the
+// peer sent an ERROR itself), or by telling the peer why with that code.
+enum class EndReason : int {
+    Quietly = -1,
+    LocalFailure = ERR_UNDEFINED,
+    DiskFull = ERR_DISK_FULL,
+    IllegalOperation = ERR_ILLEGAL_OPERATION,
+    OptionFailure = ERR_OPTION_FAILURE,
+};
+
 // The two copies of the error table; they differ in the text of code 7.
 enum class ErrorTable { Server, Client };
 constexpr int kErrorCodes = 8;
