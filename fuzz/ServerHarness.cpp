@@ -5,14 +5,14 @@
 
 namespace fuzz {
 
-void FuzzWharfCore::NotifyView(int nType, int nSlot) {
-    // The view reads the report record while it handles the notification.
+void FuzzWharfCore::CheckSlot(int nSlot) {
     Check(nSlot >= 1 && nSlot <= kSlots, "a slot outside 1 to 5 was reported");
-    if (nType == 3)
-        (void)(ProgressPercentText(m_bReportRead, m_nReportTotal, m_nReportDone).size() +
-               ProgressCountText(m_bReportRead, m_nReportTotal, m_nReportDone).size());
-    else if (nType != 0)
-        (void)m_strReportText.size();
+}
+
+void FuzzWharfCore::TransferProgress(int nSlot, const SlotProgress& p) {
+    CheckSlot(nSlot);
+    (void)(ProgressPercentText(p.bRead, p.nTotal, p.nDone).size() +
+           ProgressCountText(p.bRead, p.nTotal, p.nDone).size());
 }
 
 bool IsError(const QByteArray& bytes) {

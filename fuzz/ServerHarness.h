@@ -13,15 +13,26 @@
 
 namespace fuzz {
 
-// The shared state with the view left out: what the view would read is read.
-class FuzzWharfCore : public CWharfCore {
+// The shared state with the view left out: every report's slot is checked
+// and its progress put into words, as the view would.
+class FuzzWharfCore : public CWharfCore, public CSlotView {
 public:
-    void NotifyView(int nType, int nSlot) override;
+    void SlotFreed(int nSlot) override { CheckSlot(nSlot); }
+    void ClientArrived(int nSlot, const QString&) override { CheckSlot(nSlot); }
+    void TransferDetails(int nSlot, const QString&, bool, bool) override { CheckSlot(nSlot); }
+    void TransferProgress(int nSlot, const SlotProgress& progress) override;
+    void Retransmitted(int nSlot) override { CheckSlot(nSlot); }
     std::optional<QString> ChooseListenAddress() override { return QString("127.0.0.1"); }
     // The lines are made (and so fuzzed) but not written: stderr is the
     // fuzzer's report.
     void LogLine(const QString& strLine) override { m_nLogged += strLine.size() > 0; }
     int m_nLogged = 0;
+
+protected:
+    CSlotView* SlotView() override { return this; }
+
+private:
+    static void CheckSlot(int nSlot);
 };
 
 // Configuration byte:

@@ -86,9 +86,8 @@ bool CWharfApp::OnIdle(long lCount) {
     return CWharfCore::OnIdle(lCount);
 }
 
-void CWharfApp::NotifyView(int nType, int nSlot) {
-    if (CWharfView* pView = View())
-        pView->HandleMessage(MessageForType(nType), nSlot);
+CSlotView* CWharfApp::SlotView() {
+    return View();
 }
 
 CBusyDialog* CWharfApp::CreateBusyDialog(BusyDialogKind kind) {
@@ -131,6 +130,6 @@ void CWharfApp::OnSetup() {
 void CWharfApp::OnProgressView() {
     m_bDisplay = m_bDisplay != 0 ? 0 : 1;
     if (CWharfView* pView = View())
-        pView->HandleMessage(WM_VIEW_TYPE, m_bDisplay);
+        pView->SetViewType(m_bDisplay);
     SaveSettings();
 }

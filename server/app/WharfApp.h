@@ -24,7 +24,6 @@ public:
     // ends the program (nothing but message boxes has been shown).
     bool InitInstance();
     bool OnIdle(long lCount) override;
-    void NotifyView(int nType, int nSlot) override;
 
     CMainFrame* MainFrame() const { return m_pMainWnd; }
     CWharfView* View() const;
@@ -41,6 +40,7 @@ public:
     bool m_bShowSplash = true;
 
 protected:
+    CSlotView* SlotView() override;
     // Offers every event to the start-up splash first.
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
     // Starting the socket layer: nothing to do on this platform, but a

@@ -147,56 +147,66 @@ QWidget* CWharfView::Control(int nId) const {
     return findChild<QWidget*>(QString::number(nId), Qt::FindDirectChildrenOnly);
 }
 
-void CWharfView::HandleMessage(int nMessage, int nParam) {
-    if (nMessage == WM_VIEW_TYPE) {
-        SetViewType(nParam);
-        return;
+CWharfView::Fields* CWharfView::RowFields(int nSlot) {
+    return nSlot >= 1 && nSlot <= kRows ? &m_fields[nSlot - 1] : nullptr;
+}
+
+void CWharfView::SlotFreed(int nSlot) {
+    if (Fields* pRow = RowFields(nSlot)) {
+        pRow->nTx = pRow->nRx = pRow->nBin = 2;
+        ScheduleRefresh();
     }
-    if (nParam < 1 || nParam > kRows)
+}
+
+void CWharfView::ClientArrived(int nSlot, const QString& strAddress) {
+    Fields* pRow = RowFields(nSlot);
+    if (!pRow)
         return;
-    const CWharfCore* pCore = GetWharfCore();
-    Fields& row = m_fields[nParam - 1];
-    switch (nMessage) {
-    case WM_SLOT_IDLE:
-        row.nTx = row.nRx = row.nBin = 2;
-        break;
-    case WM_SLOT_CLIENT:
-        row.strClient = pCore->m_strReportText;
-        if (window()->isMinimized() && pCore->m_bAlertWhenMinimised) {
-            if (!m_pAlert)
-                m_pAlert = new CClientAlert;
-            m_pAlert->ShowAlert(pCore->m_strReportText);
-        }
-        break;
-    case WM_SLOT_DETAILS:
-        row.strFile = pCore->m_strReportText;
-        row.nBin = pCore->m_bReportBinary;
-        row.nTx = pCore->m_bReportSending;
-        row.nRx = pCore->m_bReportSending == 0 ? 1 : 0;
-        break;
-    case WM_SLOT_PROGRESS:
-        if (m_nViewType != 0) {
-            // A store's progress, whose end is not known, leaves the bar be.
-            const int nPercent = CWharfCore::ProgressPercent(
-                pCore->m_bReportRead, pCore->m_nReportTotal, pCore->m_nReportDone);
-            if (nPercent >= 0)
-                row.nProgress = std::min(nPercent, 100);
-        } else {
-            // Put into words when shown, not with every block.
-            row.bCountsDue = true;
-            row.bRead = pCore->m_bReportRead;
-            row.nTotal = pCore->m_nReportTotal;
-            row.nDone = pCore->m_nReportDone;
-        }
-        row.bFileEnabled = true;
-        break;
-    case WM_SLOT_RETRANSMIT:
-        row.bFileEnabled = false;
-        break;
-    default:
-        return;
+    pRow->strClient = strAddress;
+    if (window()->isMinimized() && GetWharfCore()->m_bAlertWhenMinimised) {
+        if (!m_pAlert)
+            m_pAlert = new CClientAlert;
+        m_pAlert->ShowAlert(strAddress);
     }
     ScheduleRefresh();
+}
+
+void CWharfView::TransferDetails(int nSlot, const QString& strFile, bool bBinary, bool bSending) {
+    if (Fields* pRow = RowFields(nSlot)) {
+        pRow->strFile = strFile;
+        pRow->nBin = bBinary ? 1 : 0;
+        pRow->nTx = bSending ? 1 : 0;
+        pRow->nRx = bSending ? 0 : 1;
+        ScheduleRefresh();
+    }
+}
+
+void CWharfView::TransferProgress(int nSlot, const SlotProgress& progress) {
+    Fields* pRow = RowFields(nSlot);
+    if (!pRow)
+        return;
+    const int bRead = progress.bRead ? 1 : 0;
+    if (m_nViewType != 0) {
+        // A store's progress, whose end is not known, leaves the bar be.
+        const int nPercent = CWharfCore::ProgressPercent(bRead, progress.nTotal, progress.nDone);
+        if (nPercent >= 0)
+            pRow->nProgress = std::min(nPercent, 100);
+    } else {
+        // Put into words when shown, not with every block.
+        pRow->bCountsDue = true;
+        pRow->bRead = bRead;
+        pRow->nTotal = progress.nTotal;
+        pRow->nDone = progress.nDone;
+    }
+    pRow->bFileEnabled = true;
+    ScheduleRefresh();
+}
+
+void CWharfView::Retransmitted(int nSlot) {
+    if (Fields* pRow = RowFields(nSlot)) {
+        pRow->bFileEnabled = false;
+        ScheduleRefresh();
+    }
 }
 
 void CWharfView::ScheduleRefresh() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "SlotView.h"
+
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -14,7 +16,7 @@ class QTimer;
 
 // The five-row progress view: one row per client slot, filled from the
 // engine's slot messages; its 5-second timer drives the time-out sweep.
-class CWharfView : public QWidget {
+class CWharfView : public QWidget, public CSlotView {
     Q_OBJECT
 public:
     static constexpr int kRows = 5;
@@ -24,10 +26,13 @@ public:
     explicit CWharfView(QWidget* pParent = nullptr);
     ~CWharfView() override;
 
-    // The slot messages (first parameter: row 1 to 5), and the view-type
-    // message whose parameter is the type. The report record is read from
-    // the application while the message is handled.
-    void HandleMessage(int nMessage, int nParam);
+    // What the engine reports of a slot (row 1 to 5); other rows are
+    // passed over.
+    void SlotFreed(int nSlot) override;
+    void ClientArrived(int nSlot, const QString& strAddress) override;
+    void TransferDetails(int nSlot, const QString& strFile, bool bBinary, bool bSending) override;
+    void TransferProgress(int nSlot, const SlotProgress& progress) override;
+    void Retransmitted(int nSlot) override;
     void OnInitialUpdate();
     void OnTimer();
     void SetViewType(int nType);
@@ -82,6 +87,8 @@ private:
     QLabel* m_pBytesLabel = nullptr;
     QLabel* m_pProgressLabel = nullptr;
     QLabel* m_pPercentLabel = nullptr;
+    // Row nSlot's fields; nullptr for a slot out of range.
+    Fields* RowFields(int nSlot);
     void ScheduleRefresh();
     void DestroyAlert();
 

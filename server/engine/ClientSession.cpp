@@ -1,7 +1,6 @@
 #include "ClientSession.h"
 
 #include "Clock.h"
-#include "ListenSocket.h"
 #include "MessageBox.h"
 #include "Tftp.h"
 #include "WharfCore.h"
@@ -119,7 +118,7 @@ CClientSession::~CClientSession() {
     Close();
 }
 
-void CClientSession::Attach(CListenSocket* pOwner, int nSlot, const sockaddr_in& peer,
+void CClientSession::Attach(CSessionOwner* pOwner, int nSlot, const sockaddr_in& peer,
                             const QString& strLocalAddress, const uint8_t* pRequest,
                             int nRequestSize) {
     m_pOwner = pOwner;
@@ -251,11 +250,7 @@ bool CClientSession::CreateInRange(const CWharfCore::PortRange& range, const cha
 void CClientSession::RefuseForPorts(const CWharfCore::PortRange& range) {
     const QString strText =
         QString("No data port is free in %1-%2").arg(range.nFirst).arg(range.nLast);
-    CWharfCore* pCore = GetWharfCore();
-    pCore->m_strReportText = strText;
-    pCore->m_bReportBinary = 0;
-    pCore->m_bReportSending = m_nOpcode == OP_RRQ ? 1 : 0;
-    pCore->NotifyView(2, m_nSlot + 1);
+    GetWharfCore()->Slots().TransferDetails(m_nSlot + 1, strText, false, m_nOpcode == OP_RRQ);
     if (m_pOwner)
         m_pOwner->RefuseRequest(m_peerAddr, strText.toLatin1());
     int nPos = 2;
@@ -282,7 +277,7 @@ std::optional<CClientSession::RequestedFile> CClientSession::ReadRequest() {
         m_bNetascii = 0;
         file.nOpenMode = m_nOpcode + 1;
     } else {
-        SendError(4);
+        SendError(ERR_ILLEGAL_OPERATION);
         return std::nullopt;
     }
     file.nOptions = nPos;
@@ -336,7 +331,7 @@ bool CClientSession::ChooseOptions(int nPos, Granted& granted) {
         const int nWanted = std::min(nWindowAsked, pCore->m_nMaxWindow);
         m_nWindow = FitWindow(*this, bRead ? SO_SNDBUF : SO_RCVBUF, nWanted, m_nBlockSize);
         if (m_nWindow == 0) {
-            SendError(7);
+            SendError(ERR_OPTION_FAILURE);
             return false;
         }
         granted.bWindow = true;
@@ -346,23 +341,20 @@ bool CClientSession::ChooseOptions(int nPos, Granted& granted) {
 
 bool CClientSession::OpenRequestedFile(const RequestedFile& file) {
     if (!file.bForced && LeavesDirectory(file.name)) {
-        SendError(2);
+        SendError(ERR_ACCESS_VIOLATION);
         return false;
     }
-    if (int nError =
+    if (const std::optional<ErrorCode> error =
             OpenLocalFile(m_nOpcode == OP_RRQ, file.directory, file.bForced, file.nOpenMode)) {
-        SendError(nError);
+        SendError(*error);
         return false;
     }
     return true;
 }
 
 void CClientSession::ReportStart() {
-    CWharfCore* pCore = GetWharfCore();
-    pCore->m_strReportText = QFile::decodeName(m_strPath);
-    pCore->m_bReportBinary = m_bNetascii == 0 ? 1 : 0;
-    pCore->m_bReportSending = m_nOpcode == OP_RRQ ? 1 : 0;
-    pCore->NotifyView(2, m_nSlot + 1);
+    GetWharfCore()->Slots().TransferDetails(m_nSlot + 1, QFile::decodeName(m_strPath),
+                                            m_bNetascii == 0, m_nOpcode == OP_RRQ);
 }
 
 // The OACK's entries always stand in this order, whatever the request's.
@@ -406,13 +398,13 @@ void CClientSession::SendFirstAnswer(const Granted& granted) {
         SendWindow();
 }
 
-// Opens m_strPath for the request; 0 on success, else the error code to send.
+// Opens m_strPath for the request; the error code to send when it cannot be.
 // Only regular files are served and stored, opened without ever waiting (a
 // FIFO would block the one thread), and a path that resolves outside its
 // folder through a link is refused unless the administrator named it.
-int CClientSession::OpenLocalFile(bool bRead, const QByteArray& directory, bool bExempt,
-                                  int nOpenMode) {
-    const int nRefused = bRead ? 1 : 2;
+std::optional<ErrorCode> CClientSession::OpenLocalFile(bool bRead, const QByteArray& directory,
+                                                       bool bExempt, int nOpenMode) {
+    const ErrorCode nRefused = bRead ? ERR_FILE_NOT_FOUND : ERR_ACCESS_VIOLATION;
     QByteArray target = m_strPath;
     int nFlags = bRead ? O_RDONLY : O_WRONLY | O_CREAT;
     if (!bExempt) {
@@ -422,7 +414,7 @@ int CClientSession::OpenLocalFile(bool bRead, const QByteArray& directory, bool 
         if (bRead) {
             target = ResolvedPath(m_strPath);
             if (target.isEmpty())
-                return 1;
+                return ERR_FILE_NOT_FOUND;
         } else {
             // The file may not exist yet: resolve its folder, then a link in
             // its place, if there is one.
@@ -431,13 +423,13 @@ int CClientSession::OpenLocalFile(bool bRead, const QByteArray& directory, bool 
             const QByteArray folder =
                 ResolvedPath(nSlash < 0 ? QByteArray() : m_strPath.left(nSlash + 1));
             if (folder.isEmpty() || !LiesInside(folder, root))
-                return 2;
+                return ERR_ACCESS_VIOLATION;
             target = FollowLinks(folder, base);
             if (target.isEmpty())
-                return 2;
+                return ERR_ACCESS_VIOLATION;
         }
         if (!LiesInside(target, root))
-            return 2;
+            return ERR_ACCESS_VIOLATION;
         // Resolved already: a link put in its place meanwhile is not followed.
         nFlags |= O_NOFOLLOW;
     }
@@ -454,7 +446,7 @@ int CClientSession::OpenLocalFile(bool bRead, const QByteArray& directory, bool 
     // others but not stored over. Names and links that alias it count alike.
     if (m_pOwner && m_pOwner->FileInUse(info.st_dev, info.st_ino, !bRead, this)) {
         ::close(fd);
-        return 2;
+        return ERR_ACCESS_VIOLATION;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     m_pFile = ::fdopen(fd, kOpenModes[nOpenMode]);
@@ -468,7 +460,7 @@ int CClientSession::OpenLocalFile(bool bRead, const QByteArray& directory, bool 
         m_nTotal = static_cast<uint64_t>(info.st_size);
     // A stored file is emptied only when its first block arrives, so a
     // request repeated after the store ended cannot wipe what was stored.
-    return 0;
+    return std::nullopt;
 }
 
 void CClientSession::SendFirstAnswer(int nLength) {
@@ -482,7 +474,7 @@ bool CClientSession::SetBlockSize(bool bSending) {
     int nSize = m_nBlockSize + kBufferSlack;
     if (!ResizeBuffer(nSize)) {
         // Ended before the message, whose event loop may delete this session.
-        SendError(7);
+        SendError(ERR_OPTION_FAILURE);
         AfxMessageBox("Unable to allocate buffers for transfer", MB_OK);
         return false;
     }
@@ -491,19 +483,19 @@ bool CClientSession::SetBlockSize(bool bSending) {
     // real block whenever a duplicate or a stray datagram arrives first.
     const int nGranted = RaiseSocketBuffer(*this, bSending ? SO_SNDBUF : SO_RCVBUF, nSize);
     if (nGranted < 0) {
-        SendError(7);
+        SendError(ERR_OPTION_FAILURE);
         return false;
     }
     // Only a grant smaller than asked lowers the block size.
     if (nGranted >= nSize)
         return true;
     if (nGranted - kBufferSlack < kMinBlockSize) {
-        SendError(7);
+        SendError(ERR_OPTION_FAILURE);
         return false;
     }
     m_nBlockSize = nGranted - kBufferSlack;
     if (!ResizeBuffer(nGranted)) {
-        SendError(7);
+        SendError(ERR_OPTION_FAILURE);
         AfxMessageBox("Unable to allocate buffers for transfer", MB_OK);
         return false;
     }
@@ -574,7 +566,7 @@ void CClientSession::OnReceive(int nErrorCode) {
         const bool bError = m_nReceived >= 2 && GetWord(m_pBuffer.data()) == OP_ERROR;
         if (m_nReceived >= 0 && !bError) {
             uint8_t abError[64];
-            int nLength = BuildError(abError, ErrorTable::Server, 5);
+            int nLength = BuildError(abError, ErrorTable::Server, ERR_UNKNOWN_TID);
             SendTo(abError, nLength, reinterpret_cast<const sockaddr*>(&from), sizeof from);
         }
         return;
@@ -671,15 +663,12 @@ void CClientSession::AckAgain() {
 
 void CClientSession::ReportProgress() {
     // A read knows its file's size; a store counts its bytes in m_nTotal.
-    CWharfCore* pCore = GetWharfCore();
     const bool bRead = m_nOpcode == OP_RRQ;
-    pCore->m_bReportRead = bRead ? 1 : 0;
-    pCore->m_nReportTotal = bRead ? m_nTotal : 0;
     // Lock-step shows the block in flight; a window shows what the client
     // confirmed, as many blocks may be on their way.
     const uint64_t nRead = m_nWindow > 1 ? m_nAckedBytes : m_nSent;
-    pCore->m_nReportDone = bRead ? nRead : m_nTotal;
-    pCore->NotifyView(3, m_nSlot + 1);
+    GetWharfCore()->Slots().TransferProgress(
+        m_nSlot + 1, SlotProgress{bRead, bRead ? m_nTotal : 0, bRead ? nRead : m_nTotal});
 }
 
 void CClientSession::SendNextBlock() {
@@ -696,7 +685,7 @@ int CClientSession::ReadBlock(uint8_t* p) {
     size_t n = std::fread(p + kHeaderSize, 1, static_cast<size_t>(nLength), m_pFile);
     if (std::ferror(m_pFile)) {
         // A short block would end the client's copy early and look complete.
-        SendError(0);
+        SendError(ERR_UNDEFINED);
         return -1;
     }
     PutWord(p, OP_DATA);
@@ -782,7 +771,7 @@ void CClientSession::HandleData() {
         return;
     }
     if (m_nBlock == 0 && ::ftruncate(fileno(m_pFile), 0) != 0) {
-        SendError(2);
+        SendError(ERR_ACCESS_VIOLATION);
         return;
     }
     const size_t nData = static_cast<size_t>(m_nReceived - kHeaderSize);
@@ -790,7 +779,7 @@ void CClientSession::HandleData() {
     size_t nWritten = std::fwrite(m_pBuffer.data() + kHeaderSize, 1, nData, m_pFile);
     // The last block is acknowledged only once the whole file is on disk.
     if (nWritten < nData || (bLast && std::fflush(m_pFile) != 0)) {
-        SendError(3);
+        SendError(ERR_DISK_FULL);
         return;
     }
     m_nTotal += nWritten;
@@ -848,7 +837,7 @@ void CClientSession::SendPacket(int nLength) {
            sizeof m_peerAddr);
 }
 
-void CClientSession::SendError(int nCode) {
+void CClientSession::SendError(ErrorCode nCode) {
     CloseFile();
     int nLength = BuildError(m_pBuffer.data(), ErrorTable::Server, nCode);
     SendPacket(nLength);

@@ -15,7 +15,30 @@
 #include <sys/types.h>
 #include <vector>
 
-class CListenSocket;
+class CClientSession;
+
+// What a session needs of the listener that holds it, by the session's slot.
+class CSessionOwner {
+public:
+    // A retransmission the client asked for by repeating itself; false, with
+    // nothing counted, when the slot's budget is spent.
+    virtual bool CountRetransmission(int nSlot) = 0;
+    // A retransmission on the session's own timer: shown, never refused.
+    virtual void ShowRetransmission(int nSlot) = 0;
+    // The transfer moved on: its retry budget is whole again.
+    virtual void NoteProgress(int nSlot) = 0;
+    // Some live session other than pAsking holds this file in a way that
+    // excludes the new use.
+    virtual bool FileInUse(dev_t device, ino_t inode, bool bForWrite,
+                           const CClientSession* pAsking) const = 0;
+    // Lets an ended transfer go, and with it its port; false when none has.
+    virtual bool FreeEndedTransfer() = 0;
+    // ERROR 0 with the text, from the listening port.
+    virtual void RefuseRequest(const sockaddr_in& peer, const QByteArray& text) = 0;
+
+protected:
+    ~CSessionOwner() = default;
+};
 
 // One client being served, in one slot of the listener, talking from a
 // socket of its own (whose port is the server's transfer identifier).
@@ -29,7 +52,7 @@ public:
     // Hand-over from the listener: its owner and slot, the client address,
     // the local address and the request datagram (copied into the start of
     // the packet buffer).
-    void Attach(CListenSocket* pOwner, int nSlot, const sockaddr_in& peer,
+    void Attach(CSessionOwner* pOwner, int nSlot, const sockaddr_in& peer,
                 const QString& strLocalAddress, const uint8_t* pRequest, int nRequestSize);
 
     // Reads the request, settles its options, opens the file and sends the
@@ -42,7 +65,7 @@ public:
     void HandleData();
     void SendNextBlock();
     void SendPacket(int nLength);
-    void SendError(int nCode);
+    void SendError(tftp::ErrorCode nCode);
     // Sends the packet the client has not answered yet again: the first
     // answer, the block in flight or the last ACK. False when a block could
     // not be read again, which has ended the session.
@@ -151,7 +174,8 @@ private:
     // An ERROR from the client, in words for the log.
     QString PeerErrorText() const;
     void ReportProgress();
-    int OpenLocalFile(bool bRead, const QByteArray& directory, bool bExempt, int nOpenMode);
+    std::optional<tftp::ErrorCode> OpenLocalFile(bool bRead, const QByteArray& directory,
+                                                 bool bExempt, int nOpenMode);
     void SendAck();
     // The client answered the packet in flight: the round trip is sampled,
     // the retry budget restored.
@@ -162,7 +186,7 @@ private:
     void SendFirstAnswer(int nLength);
     void OnRetransmitDue();
 
-    CListenSocket* m_pOwner = nullptr;
+    CSessionOwner* m_pOwner = nullptr;
     uint8_t m_abRequest[kRequestSize] = {}; // the request, kept for parsing
     QByteArray m_firstAnswer;               // an OACK or ACK 0, kept until the client answers it
     Phase m_ePhase = Phase::FirstAnswer;

@@ -174,8 +174,7 @@ bool CListenSocket::CreateSession() {
         m_pSession[i] = pSession;
         pSession->Attach(this, i, m_peerAddr, m_strLocalAddress, m_abRequest, kRequestSize);
         m_nRetries[i] = 0;
-        pCore->m_strReportText = DottedAddress(m_peerAddr);
-        pCore->NotifyView(1, i + 1);
+        pCore->Slots().ClientArrived(i + 1, DottedAddress(m_peerAddr));
         // Counted before the request is parsed, so a view or a sweep that runs
         // inside the parse (a modal message) sees the slot as occupied.
         ++m_nActiveClients;
@@ -188,7 +187,7 @@ bool CListenSocket::CreateSession() {
 void CListenSocket::ReleaseSlot(int i) {
     if (i < 0 || i >= kSlots || !m_pSession[i])
         return;
-    GetWharfCore()->NotifyView(0, i + 1);
+    GetWharfCore()->Slots().SlotFreed(i + 1);
     --m_nActiveClients;
     CClientSession* pSession = m_pSession[i];
     m_pSession[i] = nullptr;
@@ -254,7 +253,7 @@ bool CListenSocket::CountRetransmission(int i) {
 
 void CListenSocket::ShowRetransmission(int i) {
     if (i >= 0 && i < kSlots)
-        GetWharfCore()->NotifyView(1030, i + 1);
+        GetWharfCore()->Slots().Retransmitted(i + 1);
 }
 
 void CListenSocket::NoteProgress(int i) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AsyncSocket.h"
+#include "ClientSession.h"
 #include "Tftp.h"
 #include "WharfCore.h"
 
@@ -8,12 +9,10 @@
 #include <sys/types.h>
 #include <vector>
 
-class CClientSession;
-
 // The server's socket on the TFTP port and its table of five client slots.
 // Every datagram that reaches it is a would-be new client: it is refused with
 // one of two ready-made ERROR packets, dropped, or handed to a new session.
-class CListenSocket : public CAsyncSocket {
+class CListenSocket : public CAsyncSocket, public CSessionOwner {
 public:
     static constexpr int kRequestSize = tftp::kMaxRequestSize;
     static constexpr int kMaxRetries = 5;
@@ -36,23 +35,24 @@ public:
     // A retransmission that the client asked for by repeating itself counts
     // against slot i's budget, so that a client cannot make the server send
     // without end; false, with nothing counted, when the budget is spent.
-    bool CountRetransmission(int i);
+    bool CountRetransmission(int i) override;
     // A retransmission on the session's own timer: shown, never refused.
-    void ShowRetransmission(int i);
+    void ShowRetransmission(int i) override;
     // Slot i's transfer moved on: its retry budget is whole again, so only
     // retransmissions without progress in between give a transfer up.
-    void NoteProgress(int i);
+    void NoteProgress(int i) override;
     // Some live session other than pAsking holds this file in a way that
     // excludes the new use: a store excludes everything, a read excludes
     // stores.
-    bool FileInUse(dev_t device, ino_t inode, bool bForWrite, const CClientSession* pAsking) const;
+    bool FileInUse(dev_t device, ino_t inode, bool bForWrite,
+                   const CClientSession* pAsking) const override;
     // Lets an ended transfer go, and with it its port: one whose slot the
     // sweep has not freed yet, else the oldest finished store; false when
     // there is none.
-    bool FreeEndedTransfer();
+    bool FreeEndedTransfer() override;
     // Sends ERROR 0 with the text from the listening port, for a request
     // that cannot have a socket of its own.
-    void RefuseRequest(const sockaddr_in& peer, const QByteArray& text);
+    void RefuseRequest(const sockaddr_in& peer, const QByteArray& text) override;
 
     // The refusal packets, as sent.
     static const uint8_t kServiceRefused[27];

@@ -178,21 +178,6 @@ void CWharfCore::SaveSettings() {
     key.Close();
 }
 
-int CWharfCore::MessageForType(int nType) {
-    switch (nType) {
-    case 0:
-        return WM_SLOT_IDLE;
-    case 1:
-        return WM_SLOT_CLIENT;
-    case 2:
-        return WM_SLOT_DETAILS;
-    case 3:
-        return WM_SLOT_PROGRESS;
-    default:
-        return WM_SLOT_RETRANSMIT;
-    }
-}
-
 int CWharfCore::ProgressPercent(int bRead, uint64_t nTotal, uint64_t nDone) {
     if (!bRead || nTotal == 0 || nDone == 0)
         return -1;
@@ -210,7 +195,18 @@ QString CWharfCore::ProgressCountText(int bRead, uint64_t nTotal, uint64_t nDone
     return QString::number(nTotal) + '/' + QString::number(nDone);
 }
 
-void CWharfCore::NotifyView(int, int) {}
+CSlotView& CWharfCore::Slots() {
+    // No view: every report is passed over.
+    static struct CNoView final : CSlotView {
+        void SlotFreed(int) override {}
+        void ClientArrived(int, const QString&) override {}
+        void TransferDetails(int, const QString&, bool, bool) override {}
+        void TransferProgress(int, const SlotProgress&) override {}
+        void Retransmitted(int) override {}
+    } noView;
+    CSlotView* pView = SlotView();
+    return pView ? *pView : noView;
+}
 
 std::optional<QString> CWharfCore::ChooseListenAddress() {
     return ChooseLocalAddress(m_nDefAddress, AddressRole::Server);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "Idle.h"
+#include "SlotView.h"
+#include "ViewMessages.h"
 
 #include <QString>
 #include <cstdint>
@@ -18,22 +20,13 @@ public:
 };
 enum class BusyDialogKind { PortChange, StopServing };
 
-// Messages the engine sends the progress view (first parameter: slot 1 to 5).
-constexpr int WM_USER = 0x400;
-constexpr int WM_SLOT_IDLE = WM_USER + 1;       // type 0: slot freed
-constexpr int WM_SLOT_CLIENT = WM_USER + 2;     // type 1: new client
-constexpr int WM_SLOT_DETAILS = WM_USER + 3;    // type 2: file, direction, mode
-constexpr int WM_SLOT_PROGRESS = WM_USER + 4;   // type 3: progress
-constexpr int WM_VIEW_TYPE = WM_USER + 5;       // sent by the shell, not the engine
-constexpr int WM_SLOT_RETRANSMIT = WM_USER + 6; // any other type: retransmission
-
 constexpr int kSlots = 5;
 constexpr int kListEntries = 10;
 
 // The server's shared state, without any window: the settings, the serving
-// switch, the current listener and the slot report record. The windowed
-// application derives from it; tests build it alone and override NotifyView
-// to record what the view would be told.
+// switch and the current listener. The windowed application derives from it
+// and hands the engine its progress view; tests build it alone and hand it
+// a recorder.
 class CWharfCore : public CWinAppCore {
 public:
     CWharfCore();
@@ -86,27 +79,14 @@ public:
     QString m_szTitle;
     int m_bSweepOnIdle = 1;
 
-    // The slot report, read by the view while it handles a notification:
-    // the client's address or the file's name, and the transfer's details.
-    QString m_strReportText;
-    int m_bReportBinary = 0;
-    int m_bReportSending = 0;
-    // Progress comes with every block, so it is reported as numbers and put
-    // into words only when shown: bytes sent or stored so far, the size of a
-    // file being read (a store's size is not known), and which of the two.
-    uint64_t m_nReportDone = 0;
-    uint64_t m_nReportTotal = 0;
-    int m_bReportRead = 0;
-
     void LoadSettings();
     void SaveSettings();
     // The file the settings are kept in.
     static QString SettingsPath();
 
-    // Reports a slot change to the progress view: type 0 freed, 1 new client,
-    // 2 transfer details, 3 progress, anything else retransmission.
-    virtual void NotifyView(int nType, int nSlot);
-    static int MessageForType(int nType);
+    // Where slot changes are reported: the progress view, or one that
+    // passes them over while there is none.
+    CSlotView& Slots();
     // How progress is shown: the percentage of a read ("?" while it cannot
     // be told, and for a store), and the bytes ("size/sent" for a read, the
     // bytes stored for a store).
@@ -134,6 +114,8 @@ public:
     bool OnIdle(long lCount) override;
 
 protected:
+    // The progress view, when there is one.
+    virtual CSlotView* SlotView() { return nullptr; }
     // What the shell provides: the busy dialogs, the renewed document (new
     // caption, view set up again) and a change of the serving switch.
     virtual CBusyDialog* CreateBusyDialog(BusyDialogKind kind);

@@ -27,8 +27,7 @@ QList<QWidget*> Visible(const char* className) {
 
 // A new client as the engine reports it to the view.
 void NewClient(CWharfApp& app, int nSlot, const QString& text) {
-    app.m_strReportText = text;
-    app.View()->HandleMessage(WM_SLOT_CLIENT, nSlot);
+    app.View()->ClientArrived(nSlot, text);
 }
 
 void Minimise(CMainFrame* pFrame) {

@@ -292,33 +292,26 @@ private slots:
         CWharfApp app;
         QVERIFY(app.InitInstance());
         CWharfView* pView = app.View();
-        app.m_bReportRead = 1;
-        app.m_nReportTotal = 10000;
-        app.m_nReportDone = 5700;
-        pView->HandleMessage(WM_SLOT_PROGRESS, 3);
+        pView->TransferProgress(3, {true, 10000, 5700});
         pView->FlushControls();
         QCOMPARE(pView->m_rows[2].pProgress->value(), 57);
         QCOMPARE(pView->m_rows[2].pPercent->text(), QString());
-        pView->HandleMessage(WM_VIEW_TYPE, 0);
-        app.m_nReportDone = 6000;
-        pView->HandleMessage(WM_SLOT_PROGRESS, 3);
+        pView->SetViewType(0);
+        pView->TransferProgress(3, {true, 10000, 6000});
         pView->FlushControls();
         QCOMPARE(pView->m_rows[2].pPercent->text(), QString("60"));
         QCOMPARE(pView->m_rows[2].pBytes->text(), QString("10000/6000"));
         QCOMPARE(pView->m_rows[2].pProgress->value(), 57); // the bar is left as it was
         // A retransmission greys the file until the next progress.
-        pView->HandleMessage(WM_SLOT_RETRANSMIT, 3);
+        pView->Retransmitted(3);
         pView->FlushControls();
         QVERIFY(!pView->m_rows[2].pFile->isEnabled());
-        pView->HandleMessage(WM_SLOT_PROGRESS, 3);
+        pView->TransferProgress(3, {true, 10000, 6000});
         pView->FlushControls();
         QVERIFY(pView->m_rows[2].pFile->isEnabled());
         // A write's progress, shown as "?", leaves the bar where it is.
-        pView->HandleMessage(WM_VIEW_TYPE, 1);
-        app.m_bReportRead = 0;
-        app.m_nReportTotal = 0;
-        app.m_nReportDone = 7000;
-        pView->HandleMessage(WM_SLOT_PROGRESS, 3);
+        pView->SetViewType(1);
+        pView->TransferProgress(3, {false, 0, 7000});
         pView->FlushControls();
         QCOMPARE(pView->m_rows[2].pProgress->value(), 57);
     }
@@ -349,10 +342,7 @@ private slots:
         QCOMPARE(row.pProgress->isVisible(), bars);
         QCOMPARE(row.pPercent->isVisible(), !bars);
         QCOMPARE(row.pBytes->isVisible(), !bars);
-        app.m_bReportRead = 1;
-        app.m_nReportTotal = 1000;
-        app.m_nReportDone = 420;
-        pView->HandleMessage(WM_SLOT_PROGRESS, 2);
+        pView->TransferProgress(2, {true, 1000, 420});
         pView->FlushControls();
         if (bars) {
             QCOMPARE(row.pProgress->value(), 42);

@@ -1,18 +1,30 @@
 #include "RecordingCore.h"
 
-void RecordingCore::NotifyView(int nType, int nSlot) {
-    int nMessage = MessageForType(nType);
-    if (nMessage == WM_SLOT_IDLE)
-        notes << Note{nMessage, nSlot, {}, {}, 0, 0};
-    else if (nMessage == WM_SLOT_PROGRESS)
-        notes << Note{nMessage,
-                      nSlot,
-                      ProgressPercentText(m_bReportRead, m_nReportTotal, m_nReportDone),
-                      ProgressCountText(m_bReportRead, m_nReportTotal, m_nReportDone),
-                      m_bReportBinary,
-                      m_bReportSending};
-    else
-        notes << Note{nMessage, nSlot, m_strReportText, {}, m_bReportBinary, m_bReportSending};
+// Each report as the view's message for it, with what it carried.
+void RecordingCore::SlotFreed(int nSlot) {
+    notes << Note{WM_SLOT_IDLE, nSlot, {}, {}, 0, 0};
+}
+
+void RecordingCore::ClientArrived(int nSlot, const QString& strAddress) {
+    notes << Note{WM_SLOT_CLIENT, nSlot, strAddress, {}, 0, 0};
+}
+
+void RecordingCore::TransferDetails(int nSlot, const QString& strFile, bool bBinary,
+                                    bool bSending) {
+    notes << Note{WM_SLOT_DETAILS, nSlot, strFile, {}, bBinary, bSending};
+}
+
+void RecordingCore::TransferProgress(int nSlot, const SlotProgress& p) {
+    notes << Note{WM_SLOT_PROGRESS,
+                  nSlot,
+                  ProgressPercentText(p.bRead, p.nTotal, p.nDone),
+                  ProgressCountText(p.bRead, p.nTotal, p.nDone),
+                  0,
+                  0};
+}
+
+void RecordingCore::Retransmitted(int nSlot) {
+    notes << Note{WM_SLOT_RETRANSMIT, nSlot, {}, {}, 0, 0};
 }
 
 std::optional<QString> RecordingCore::ChooseListenAddress() {

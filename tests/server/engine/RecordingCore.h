@@ -6,7 +6,7 @@
 #include <QString>
 
 // The server's shared state with the view replaced by a recorder.
-class RecordingCore : public CWharfCore {
+class RecordingCore : public CWharfCore, public CSlotView {
 public:
     struct Note {
         int nMessage;
@@ -18,7 +18,11 @@ public:
         bool operator==(const Note&) const = default;
     };
 
-    void NotifyView(int nType, int nSlot) override;
+    void SlotFreed(int nSlot) override;
+    void ClientArrived(int nSlot, const QString& strAddress) override;
+    void TransferDetails(int nSlot, const QString& strFile, bool bBinary, bool bSending) override;
+    void TransferProgress(int nSlot, const SlotProgress& progress) override;
+    void Retransmitted(int nSlot) override;
     void LogLine(const QString& strLine) override { lines << strLine; }
     std::optional<QString> ChooseListenAddress() override;
 
@@ -42,6 +46,7 @@ public:
     QStringList titles; // document title at each renewal
 
 protected:
+    CSlotView* SlotView() override { return this; }
     CBusyDialog* CreateBusyDialog(BusyDialogKind kind) override;
     void RenewDocument() override;
 
