@@ -39,7 +39,9 @@ int LoopbackPosition() {
 // delivered through the event loop as in the window, and dropped here.
 class CBenchView : public CTransferView {
 protected:
-    void OnClientMessage(int, long, long) override {}
+    void OnProgress(ProgressKind, long) override {}
+    void OnBlockSize(int) override {}
+    void OnAddressChosen(const QString&) override {}
 };
 
 class CBenchCore : public CSkifferCore {
@@ -127,8 +129,7 @@ int main(int argc, char** argv) {
     bool bStartFailed = false;
     // Started from the event loop, as a click on Send or Fetch would be.
     QTimer::singleShot(0, [&] {
-        pTransfer = std::make_unique<CTransferSocket>();
-        pTransfer->m_pView = &view;
+        pTransfer = std::make_unique<CTransferSocket>(core, &view);
         if (!pTransfer->CreateTransferSocket() || pTransfer->m_strLocalAddress != "127.0.0.1") {
             bStartFailed = true;
             QCoreApplication::quit();

@@ -38,7 +38,9 @@ public:
 
 class FuzzView : public CTransferView {
 protected:
-    void OnClientMessage(int, long, long) override {}
+    void OnProgress(ProgressKind, long) override {}
+    void OnBlockSize(int) override {}
+    void OnAddressChosen(const QString&) override {}
 };
 
 const sockaddr_in kSenders[4] = {
@@ -80,8 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
 
     {
         FuzzView view;
-        auto pTransfer = std::make_unique<CTransferSocket>();
-        pTransfer->m_pView = &view;
+        auto pTransfer = std::make_unique<CTransferSocket>(core, &view);
         fuzz::Check(pTransfer->CreateTransferSocket() == 1, "no transfer socket");
         pTransfer->m_bDroppedPath = 0;
         pTransfer->m_bSending = bSending ? 1 : 0;

@@ -340,8 +340,7 @@ bool CSkifferView::NewTransfer() {
     if (m_pTransfer && m_pTransfer->m_bActive)
         return false;
     m_pTransfer.reset();
-    m_pTransfer = std::make_unique<CTransferSocket>();
-    m_pTransfer->m_pView = this;
+    m_pTransfer = std::make_unique<CTransferSocket>(*GetSkifferApp(), this);
     return true;
 }
 
@@ -401,7 +400,7 @@ bool CSkifferView::SendFile(const QString& strPath) {
 
 void CSkifferView::OnAbort() {
     if (m_pTransfer && m_pTransfer->m_bActive)
-        m_pTransfer->EndTransfer(-1);
+        m_pTransfer->EndTransfer(tftp::EndReason::Quietly);
     UpdateCommandUI();
 }
 
@@ -418,28 +417,23 @@ void CSkifferView::SetButtonNames(int bChangeButtons) {
     m_pGet->setText(bChangeButtons == 1 ? "Get" : "Fetch");
 }
 
-void CSkifferView::OnClientMessage(int nMessage, long wParam, long lParam) {
-    switch (nMessage) {
-    case WM_CLIENT_PROGRESS:
-        if (wParam == 0) {
-            m_progress->setRange(0, 100);
-            m_progress->setValue(0);
-            m_nScale = lParam / 100;
-            if (m_nScale == 0)
-                m_nScale = 1;
-        } else if (wParam == 1 || wParam == 2) {
-            const long nPosition = lParam / m_nScale;
-            m_progress->setValue(static_cast<int>(std::min(nPosition, 100L)));
-        }
-        break;
-    case WM_CLIENT_BLOCKSIZE:
-        m_pBlockSize->setEditText(QString::number(lParam));
-        break;
-    case WM_CLIENT_ADDRESS:
-        if (m_pTransfer)
-            emit AddressChanged(m_pTransfer->m_strLocalAddress);
-        break;
-    default:
-        break;
+void CSkifferView::OnProgress(ProgressKind kind, long nBytes) {
+    if (kind == ProgressKind::Starts) {
+        m_progress->setRange(0, 100);
+        m_progress->setValue(0);
+        m_nScale = nBytes / 100;
+        if (m_nScale == 0)
+            m_nScale = 1;
+    } else {
+        const long nPosition = nBytes / m_nScale;
+        m_progress->setValue(static_cast<int>(std::min(nPosition, 100L)));
     }
+}
+
+void CSkifferView::OnBlockSize(int nBlockSize) {
+    m_pBlockSize->setEditText(QString::number(nBlockSize));
+}
+
+void CSkifferView::OnAddressChosen(const QString& strAddress) {
+    emit AddressChanged(strAddress);
 }

@@ -98,7 +98,9 @@ signals:
     void AddressChanged(const QString& strAddress);
 
 protected:
-    void OnClientMessage(int nMessage, long wParam, long lParam) override;
+    void OnProgress(ProgressKind kind, long nBytes) override;
+    void OnBlockSize(int nBlockSize) override;
+    void OnAddressChosen(const QString& strAddress) override;
 
 private:
     // Replaces an idle transfer object by a new one; false while one runs.

@@ -1,5 +1,7 @@
 #include "SkifferCore.h"
 
+#include "LocalAddress.h"
+
 #include "Registry.h"
 #include "Tftp.h"
 #include "TransferSocket.h"
@@ -86,6 +88,15 @@ void CSkifferCore::SaveStartup() {
 }
 
 void CSkifferCore::ShowStatus(const QString&) {}
+
+std::optional<QString> CSkifferCore::ChooseAddress() {
+    return ChooseLocalAddress(m_nDefaultIP, AddressRole::Client);
+}
+
+void CSkifferCore::TransferDestroyed(CTransferSocket* pTransfer) {
+    if (m_pTransfer == pTransfer)
+        m_pTransfer = nullptr;
+}
 
 bool CSkifferCore::OnIdle(long lCount) {
     bool bMore = CWinAppCore::OnIdle(lCount);

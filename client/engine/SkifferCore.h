@@ -1,19 +1,18 @@
 #pragma once
 
 #include "Idle.h"
+#include "TransferView.h"
 
 #include <QString>
 #include <memory>
 
 class CProfile;
 
-class CTransferSocket;
-
 // The client's shared state, without any window: the settings kept in the
 // profile, the status line and the idle-time check of the running transfer.
 // The windowed application derives from it; tests build it alone and
 // override ShowStatus to record the status line.
-class CSkifferCore : public CWinAppCore {
+class CSkifferCore : public CWinAppCore, public CTransferOwner {
 public:
     CSkifferCore();
     ~CSkifferCore() override;
@@ -35,7 +34,8 @@ public:
     QString m_strRemote;
 
     // The main view's transfer object, current or last; not owned. Every new
-    // transfer object puts itself here and takes itself away when destroyed.
+    // transfer object is made with this as its owner, which keeps it here
+    // until it is destroyed.
     CTransferSocket* m_pTransfer = nullptr;
 
     void LoadSettings();
@@ -50,8 +50,15 @@ public:
     void BeginProfileWrites();
     void EndProfileWrites();
 
+    // What a transfer reads and tells.
+    std::optional<QString> ChooseAddress() override;
+    QString InboundFolder() const override { return m_strInbound; }
+    QString OutboundFolder() const override { return m_strOutbound; }
+    bool OverwriteWithoutAsking() const override { return m_bOverWrite != 0; }
     // The first pane of the status bar.
-    virtual void ShowStatus(const QString& strText);
+    void ShowStatus(const QString& strText) override;
+    void TransferCreated(CTransferSocket* pTransfer) override { m_pTransfer = pTransfer; }
+    void TransferDestroyed(CTransferSocket* pTransfer) override;
 
     // Runs the transfer's time-out check while the program is idle.
     bool OnIdle(long lCount) override;

@@ -1,9 +1,7 @@
 #include "TransferSocket.h"
 
-#include "LocalAddress.h"
 #include "MessageBox.h"
 #include "Modal.h"
-#include "SkifferCore.h"
 #include "Tftp.h"
 #include "Window.h"
 
@@ -55,10 +53,10 @@ FILE* OpenLocalFile(const QString& strPath, const char* pszMode) {
     return pFile;
 }
 
-CTransferSocket::CTransferSocket() {
+CTransferSocket::CTransferSocket(CTransferOwner& owner, CTransferView* pView)
+    : m_pView(pView), m_owner(owner) {
     m_pBuffer.resize(kInitialBuffer);
-    if (CSkifferCore* pCore = GetSkifferCore())
-        pCore->m_pTransfer = this;
+    m_owner.TransferCreated(this);
 }
 
 CTransferSocket::~CTransferSocket() {
@@ -66,8 +64,7 @@ CTransferSocket::~CTransferSocket() {
         std::fclose(m_pFile);
         m_pFile = nullptr;
     }
-    if (CSkifferCore* pCore = GetSkifferCore(); pCore && pCore->m_pTransfer == this)
-        pCore->m_pTransfer = nullptr;
+    m_owner.TransferDestroyed(this);
     Close();
 }
 
@@ -82,24 +79,26 @@ int CTransferSocket::Message(const QString& strText, unsigned nType) {
 }
 
 void CTransferSocket::ShowStatus(const QString& strText) {
-    if (CSkifferCore* pCore = GetSkifferCore())
-        pCore->ShowStatus(strText);
+    m_owner.ShowStatus(strText);
 }
 
-void CTransferSocket::PostToView(int nMessage, long wParam, long lParam) {
+void CTransferSocket::PostProgress(ProgressKind kind, uint32_t nBytes) {
     if (m_pView)
-        m_pView->PostMessage(nMessage, wParam, lParam);
+        m_pView->PostProgress(kind, static_cast<long>(nBytes));
+}
+
+void CTransferSocket::PostBlockSize() {
+    if (m_pView)
+        m_pView->PostBlockSize(m_nBlockSize);
 }
 
 int CTransferSocket::CreateTransferSocket() {
-    CSkifferCore* pCore = GetSkifferCore();
-    int nNoChoice = 0;
-    std::optional<QString> address =
-        ChooseLocalAddress(pCore ? pCore->m_nDefaultIP : nNoChoice, AddressRole::Client);
+    std::optional<QString> address = m_owner.ChooseAddress();
     if (!address)
         return 0;
     m_strLocalAddress = address->left(kMaxAddressText);
-    PostToView(WM_CLIENT_ADDRESS, 0, 0);
+    if (m_pView)
+        m_pView->PostAddress(m_strLocalAddress);
     if (!Create(0, SOCK_DGRAM, FD_READ, m_strLocalAddress.toLatin1().constData())) {
         Message("Unable to Create port");
         return 0;
@@ -162,21 +161,21 @@ int CTransferSocket::SetupBuffers(int bSending) {
         Message("Unable to allocate buffers for transfer");
         return 0;
     }
-    PostToView(WM_CLIENT_BLOCKSIZE, 0, m_nBlockSize);
+    PostBlockSize();
     return 1;
 }
 
 bool CTransferSocket::SetupAgreedBuffers() {
     int nAllowed = PrepareBuffers(m_bSending);
     if (nAllowed == 0) {
-        EndTransfer(0);
+        EndTransfer(tftp::EndReason::LocalFailure);
         return false;
     }
     // The server keeps to the size it agreed: a smaller block from us would
     // be its end of file, a larger one from it would not fit.
     if (nAllowed < m_nBlockSize) {
         ShowStatus("Option Failure");
-        EndTransfer(7);
+        EndTransfer(tftp::EndReason::OptionFailure);
         return false;
     }
     return true;
@@ -279,9 +278,8 @@ int CTransferSocket::StartSend(const QString& strRemote, const QString& strLocal
     m_bReported = false;
     m_nBytes = 0;
 
-    CSkifferCore* pCore = GetSkifferCore();
-    QString strPath = m_bDroppedPath == 1 ? m_strDroppedDir + strDropped
-                                          : (pCore ? pCore->m_strOutbound : QString()) + strLocal;
+    QString strPath =
+        m_bDroppedPath == 1 ? m_strDroppedDir + strDropped : m_owner.OutboundFolder() + strLocal;
 
     int nLength = LayOutRequest(tftp::OP_WRQ, strRemote, bOctet);
     if (nLength == 0) {
@@ -298,11 +296,11 @@ int CTransferSocket::StartSend(const QString& strRemote, const QString& strLocal
     BufferFile();
     m_nTotalSize = FileLength(m_pFile);
     ShowStatus("Offering file to server ...");
-    PostToView(WM_CLIENT_PROGRESS, 0, m_nTotalSize);
+    PostProgress(ProgressKind::Starts, m_nTotalSize);
 
     if (int nError = SendRequest(nLength, strHost, nPort)) {
         // Closed at once: nothing will ever read it for this request.
-        EndTransfer(-1);
+        EndTransfer(tftp::EndReason::Quietly);
         m_szStatus =
             QString::asprintf("Error sending to host : %d", SocketErrorNumber(nError) - 1000);
         Message(m_szStatus);
@@ -329,9 +327,8 @@ int CTransferSocket::StartFetch(const QString& strRemote, const QString& strLoca
         return 0;
     }
 
-    CSkifferCore* pCore = GetSkifferCore();
-    QString strPath = (pCore ? pCore->m_strInbound : QString()) + strLocal;
-    if (!pCore || !pCore->m_bOverWrite) {
+    QString strPath = m_owner.InboundFolder() + strLocal;
+    if (!m_owner.OverwriteWithoutAsking()) {
         if (FILE* pExisting = OpenLocalFile(strPath, tftp::kOpenModes[2])) {
             std::fclose(pExisting);
             if (Message("File already exists\n\nOverwrite it ?", MB_YESNO | MB_ICONQUESTION) !=
@@ -354,7 +351,7 @@ int CTransferSocket::StartFetch(const QString& strRemote, const QString& strLoca
 
     if (int nError = SendRequest(nLength, strHost, nPort)) {
         // The empty file stays; it is closed at once.
-        EndTransfer(-1);
+        EndTransfer(tftp::EndReason::Quietly);
         m_szStatus = QString::asprintf("Client : Error sending to host : %d",
                                        SocketErrorNumber(nError) - 1000);
         Message(m_szStatus);
@@ -380,7 +377,7 @@ bool CTransferSocket::AcceptSource(const sockaddr_in& from, bool bAnswerStranger
     }
     if (bAnswerStranger) {
         uint8_t abError[64];
-        int nLength = tftp::BuildError(abError, tftp::ErrorTable::Client, 5);
+        int nLength = tftp::BuildError(abError, tftp::ErrorTable::Client, tftp::ERR_UNKNOWN_TID);
         SendTo(abError, nLength, reinterpret_cast<const sockaddr*>(&from), sizeof from);
     }
     return false;
@@ -553,7 +550,7 @@ void CTransferSocket::OnDataPacket() {
         if (!m_pFile || std::fwrite(p + tftp::kHeaderSize, 1, nData, m_pFile) != nData ||
             (bLast && std::fflush(m_pFile) != 0)) {
             Message("Error writing to local file");
-            EndTransfer(3);
+            EndTransfer(tftp::EndReason::DiskFull);
             return;
         }
         m_nBytes += static_cast<uint32_t>(nData);
@@ -564,7 +561,7 @@ void CTransferSocket::OnDataPacket() {
                                            static_cast<unsigned long>(m_nBlocks));
             ShowStatus(m_szStatus);
             if (m_nTotalSize != 0)
-                PostToView(WM_CLIENT_PROGRESS, 2, m_nBytes);
+                PostProgress(ProgressKind::Received, m_nBytes);
         }
         if (!m_receive.Took(static_cast<uint64_t>(m_nBlock), bLast)) {
             // Inside a window: the server is still sending, the wait starts over.
@@ -583,7 +580,7 @@ void CTransferSocket::OnDataPacket() {
                                        static_cast<unsigned long>(m_nBytes),
                                        static_cast<unsigned long>(m_nBlocks));
         ShowStatus(m_szStatus);
-        EndTransfer(-1);
+        EndTransfer(tftp::EndReason::Quietly);
         // The last ACK may be lost too: while this object lives, a repeat of
         // the last block is acknowledged again.
         m_bDallying = true;
@@ -596,13 +593,13 @@ void CTransferSocket::OnDataPacket() {
         ApplyOptions();
         return;
     case tftp::OP_OPTION_FAILURE:
-        EndTransfer(7);
+        EndTransfer(tftp::EndReason::OptionFailure);
         return;
     default:
         m_szStatus = QString::asprintf("Unknown TFTP command received %d",
                                        static_cast<int>(static_cast<int16_t>(nOpcode)));
         ShowStatus(m_szStatus);
-        EndTransfer(4);
+        EndTransfer(tftp::EndReason::IllegalOperation);
         return;
     }
 }
@@ -631,7 +628,7 @@ void CTransferSocket::OnServerError() {
         ++n;
     m_szStatus = kServerMessage + QString::fromLatin1(pszText, n);
     ShowStatus(m_szStatus);
-    EndTransfer(-1);
+    EndTransfer(tftp::EndReason::Quietly);
 }
 
 void CTransferSocket::OnAckPacket() {
@@ -648,10 +645,10 @@ void CTransferSocket::OnAckPacket() {
         return;
     case tftp::OP_OPTION_FAILURE:
         ShowStatus("Option Failure");
-        EndTransfer(7);
+        EndTransfer(tftp::EndReason::OptionFailure);
         return;
     default:
-        EndTransfer(4);
+        EndTransfer(tftp::EndReason::IllegalOperation);
         return;
     }
 }
@@ -669,14 +666,14 @@ void CTransferSocket::ApplyOptions() {
         if (tftp::SameNoCase(pszName, tftp::kOptTsize)) {
             if (!m_bSending) {
                 m_nTotalSize = static_cast<uint32_t>(entry.value);
-                PostToView(WM_CLIENT_PROGRESS, 0, m_nTotalSize);
+                PostProgress(ProgressKind::Starts, m_nTotalSize);
             }
         } else if (tftp::SameNoCase(pszName, tftp::kOptBlksize)) {
             // A server may lower the block size offered, never raise it.
             if (entry.value < static_cast<unsigned long>(tftp::kMinBlockSize) ||
                 entry.value > static_cast<unsigned long>(m_nAskedBlockSize)) {
                 ShowStatus("Option Failure");
-                EndTransfer(7);
+                EndTransfer(tftp::EndReason::OptionFailure);
                 return;
             }
             bBlockSizeAcknowledged = true;
@@ -689,7 +686,7 @@ void CTransferSocket::ApplyOptions() {
             // As for the block size: lowered at most, never raised.
             if (entry.value == 0 || entry.value > static_cast<unsigned long>(m_nAskedWindow)) {
                 ShowStatus("Option Failure");
-                EndTransfer(7);
+                EndTransfer(tftp::EndReason::OptionFailure);
                 return;
             }
             bWindowAcknowledged = true;
@@ -727,7 +724,7 @@ bool CTransferSocket::UseDefaultBlockSize() {
     m_nBlockSize = tftp::kDefaultBlockSize;
     if (!SetupAgreedBuffers())
         return false;
-    PostToView(WM_CLIENT_BLOCKSIZE, 0, m_nBlockSize);
+    PostBlockSize();
     return true;
 }
 
@@ -742,7 +739,7 @@ void CTransferSocket::SendNextBlock(unsigned nAcked) {
         return;
     m_retransmit.Answered();
     if (m_bLastBlock == 1) {
-        EndTransfer(-1);
+        EndTransfer(tftp::EndReason::Quietly);
         return;
     }
     const bool bShort = ReadBlock() != static_cast<size_t>(m_nBlockSize);
@@ -772,7 +769,7 @@ size_t CTransferSocket::ReadBlock() {
 }
 
 void CTransferSocket::ReportSent(uint32_t nBytes) {
-    PostToView(WM_CLIENT_PROGRESS, 1, nBytes);
+    PostProgress(ProgressKind::Sent, nBytes);
     if (nBytes != 0 && m_nTotalSize != 0) {
         int nPercent = static_cast<int>(
             100.0 / (static_cast<double>(m_nTotalSize) / static_cast<double>(nBytes)));
@@ -799,7 +796,7 @@ void CTransferSocket::WindowAcked(unsigned nAcked) {
         ReportSent(static_cast<uint32_t>(
             std::min<uint64_t>(nConfirmed * static_cast<uint64_t>(m_nBlockSize), m_nBytes)));
     if (bAll) {
-        EndTransfer(-1);
+        EndTransfer(tftp::EndReason::Quietly);
         return;
     }
     // Confirmed in part: what followed was lost, and goes again from there.
@@ -828,7 +825,7 @@ bool CTransferSocket::RewindTo(uint64_t nBlock) {
     const uint64_t nOffset = (nBlock - 1) * static_cast<uint64_t>(m_nBlockSize);
     if (!m_pFile || ::fseeko(m_pFile, static_cast<off_t>(nOffset), SEEK_SET) != 0) {
         ShowStatus("Error reading local file");
-        EndTransfer(0);
+        EndTransfer(tftp::EndReason::LocalFailure);
         return false;
     }
     m_nBytes = static_cast<uint32_t>(nOffset);
@@ -852,9 +849,10 @@ void CTransferSocket::BufferFile() {
     std::setvbuf(m_pFile, m_fileBuffer.data(), _IOFBF, m_fileBuffer.size());
 }
 
-void CTransferSocket::EndTransfer(int nCode) {
-    if (m_bActive && nCode != -1) {
-        int nLength = tftp::BuildError(m_pBuffer.data(), tftp::ErrorTable::Client, nCode);
+void CTransferSocket::EndTransfer(tftp::EndReason reason) {
+    if (m_bActive && reason != tftp::EndReason::Quietly) {
+        int nLength =
+            tftp::BuildError(m_pBuffer.data(), tftp::ErrorTable::Client, static_cast<int>(reason));
         SendToPeer(nLength);
     }
     m_retransmit.Stop();
@@ -879,11 +877,11 @@ void CTransferSocket::CheckTimeout() {
         tFrom = tClosed;
     if (tNow - GiveUpSeconds() > tFrom) {
         ShowStatus("Timed out");
-        EndTransfer(-1);
+        EndTransfer(tftp::EndReason::Quietly);
     }
 }
 
 void CTransferSocket::Abort() {
     if (m_bActive)
-        EndTransfer(-1);
+        EndTransfer(tftp::EndReason::Quietly);
 }

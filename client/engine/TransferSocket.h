@@ -3,6 +3,7 @@
 #include "AsyncSocket.h"
 #include "Clock.h"
 #include "Retransmit.h"
+#include "Tftp.h"
 #include "TransferView.h"
 #include "Window.h"
 
@@ -26,7 +27,9 @@ public:
     // Datagrams taken at most in one receive notification.
     static constexpr int kBurst = 64;
 
-    CTransferSocket();
+    // The owner is told of the object's life and asked for the settings; the
+    // view, when there is one, is posted what it shows.
+    explicit CTransferSocket(CTransferOwner& owner, CTransferView* pView = nullptr);
     ~CTransferSocket() override;
 
     int CreateTransferSocket();
@@ -47,8 +50,8 @@ public:
     void OnSend(int nErrorCode) override;
     void OnDataPacket();
     void OnAckPacket();
-    // Ends the transfer; a code of 0 to 7 first sends the server that ERROR.
-    void EndTransfer(int nCode);
+    // Ends the transfer, first telling the server why unless quietly.
+    void EndTransfer(tftp::EndReason reason);
     void CheckTimeout();
     // Seconds of silence after which the transfer is given up: six times the
     // time-out when the server was sent it, else the time-out itself.
@@ -95,7 +98,8 @@ private:
     bool SetupAgreedBuffers();
     int Message(const QString& strText, unsigned nType = 0);
     void ShowStatus(const QString& strText);
-    void PostToView(int nMessage, long wParam, long lParam);
+    void PostProgress(ProgressKind kind, uint32_t nBytes);
+    void PostBlockSize();
     // Whether the datagram's sender is the transfer's peer (the first answer
     // from the request's host makes it so); any other sender is told ERROR 5
     // when bAnswerStranger.
@@ -134,6 +138,7 @@ private:
     // Puts the open local file behind the transfer's own large buffer.
     void BufferFile();
 
+    CTransferOwner& m_owner;
     int m_nAskedBlockSize = 512;   // the block size offered in the request
     int m_nAskedWindow = 1;        // the window offered in the request
     uint64_t m_nAcked = 0;         // sending: the last block the server confirmed

@@ -587,7 +587,7 @@ private slots:
         QFETCH(int, nValue);
         ClientApp c;
         for (const auto& [nKind, nBytes] : messages)
-            c.View()->PostMessage(WM_CLIENT_PROGRESS, nKind, nBytes);
+            c.View()->PostProgress(static_cast<ProgressKind>(nKind), nBytes);
         PumpEvents(20);
         QCOMPARE(c.Control<QProgressBar>(1017)->value(), nValue);
         QCOMPARE(c.Control<QProgressBar>(1017)->maximum(), 100);

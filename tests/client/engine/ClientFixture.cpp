@@ -35,8 +35,7 @@ bool ClientFixture::FireRetransmission() const {
 CTransferSocket& ClientFixture::NewTransfer(int bSending, int nBlockSize, int nTimeout,
                                             int bSendTimeout) {
     pTransfer.reset();
-    pTransfer = std::make_unique<CTransferSocket>();
-    pTransfer->m_pView = &view;
+    pTransfer = std::make_unique<CTransferSocket>(core, &view);
     if (!pTransfer->CreateTransferSocket())
         qFatal("no transfer socket");
     pTransfer->m_bDroppedPath = 0;

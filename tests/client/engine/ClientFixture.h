@@ -18,7 +18,8 @@ public:
     QStringList statuses;
 };
 
-// A view that records the messages posted to it, in the order they arrive.
+// A view that records what is posted to it, in the order it arrives, as
+// the view's message for it and that message's two parameters.
 class RecordingView : public CTransferView {
 public:
     struct Posted {
@@ -30,9 +31,13 @@ public:
     QList<Posted> posted;
 
 protected:
-    void OnClientMessage(int nMessage, long wParam, long lParam) override {
-        posted << Posted{nMessage, wParam, lParam};
+    void OnProgress(ProgressKind kind, long nBytes) override {
+        posted << Posted{WM_CLIENT_PROGRESS, static_cast<long>(kind), nBytes};
     }
+    void OnBlockSize(int nBlockSize) override {
+        posted << Posted{WM_CLIENT_BLOCKSIZE, 0, nBlockSize};
+    }
+    void OnAddressChosen(const QString&) override { posted << Posted{WM_CLIENT_ADDRESS, 0, 0}; }
 };
 
 char* toString(const RecordingView::Posted& p);

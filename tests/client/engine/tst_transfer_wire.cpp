@@ -173,8 +173,7 @@ private slots:
         ClientFixture f;
         {
             RecordingView view;
-            CTransferSocket transfer;
-            transfer.m_pView = &view;
+            CTransferSocket transfer(f.core, &view);
             QCOMPARE(transfer.CreateTransferSocket(), 1); // posts to a view that then goes
         }
         PumpEvents(20); // nothing is delivered to it
