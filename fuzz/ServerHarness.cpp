@@ -47,7 +47,7 @@ CListenSocket* StartServer(uint8_t nConfig) {
     core.m_strAllow[1] = "127.1.2.*";
     core.m_strDeny[0] = "127.1.2.3";
     core.m_strDeny[1] = "127.168.*.*";
-    auto* pListener = new CListenSocket;
+    auto* pListener = new CListenSocket(ServerCore());
     core.m_pListener = pListener;
     Check(pListener->StartListening(), "the listener did not start");
     return pListener;

@@ -55,7 +55,7 @@ bool CWharfApp::InitInstance() {
         AfxMessageBox("Windows sockets initialization failed.", MB_OK);
         return false;
     }
-    m_pListener = new CListenSocket;
+    m_pListener = new CListenSocket(*this);
     if (!m_pListener->StartListening()) {
         AfxMessageBox("Unable to initialise server operations\n\nProgram will now terminate",
                       MB_OK | MB_ICONINFORMATION);

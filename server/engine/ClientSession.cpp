@@ -110,7 +110,8 @@ int OpenNonBlocking(const QByteArray& path, int nFlags) {
 }
 } // namespace
 
-CClientSession::CClientSession() : m_pBuffer(BufferSizeFor(kDefaultBlockSize), 0) {}
+CClientSession::CClientSession(CWharfCore& core)
+    : m_core(core), m_pBuffer(BufferSizeFor(kDefaultBlockSize), 0) {}
 
 CClientSession::~CClientSession() {
     End("the server shut down");
@@ -148,8 +149,7 @@ void CClientSession::End(const QString& strResult) {
 }
 
 void CClientSession::ReportEnd(const QString& strResult) {
-    CWharfCore* pCore = GetWharfCore();
-    if (m_bEndReported || !pCore)
+    if (m_bEndReported)
         return;
     m_bEndReported = true;
     CWharfCore::TransferEnd end;
@@ -161,7 +161,7 @@ void CClientSession::ReportEnd(const QString& strResult) {
     end.nBytes = end.bRead ? m_nAckedBytes : m_nTotal;
     end.nBlocks = end.bRead ? m_nAckedBlocks : static_cast<uint64_t>(std::max(m_nBlock, 0));
     end.strResult = strResult;
-    pCore->ReportTransferEnd(end);
+    m_core.ReportTransferEnd(end);
 }
 
 QString CClientSession::PeerErrorText() const {
@@ -205,7 +205,7 @@ void CClientSession::ParseRequest() {
 
 bool CClientSession::OpenSocket() {
     const QByteArray address = m_strLocalAddress.toLatin1();
-    const CWharfCore::PortRange range = GetWharfCore()->m_dataPorts;
+    const CWharfCore::PortRange range = m_core.m_dataPorts;
     if (range.Any() ? !Create(0, SOCK_DGRAM, 0, address.constData())
                     : !CreateInRange(range, address.constData())) {
         if (!range.Any() && GetLastError() == EADDRINUSE)
@@ -227,11 +227,10 @@ bool CClientSession::OpenSocket() {
 }
 
 bool CClientSession::CreateInRange(const CWharfCore::PortRange& range, const char* pszAddress) {
-    CWharfCore* pCore = GetWharfCore();
     const unsigned nCount = range.nLast - range.nFirst + 1;
     do {
         for (unsigned i = 0; i < nCount; ++i) {
-            const unsigned nPort = range.nFirst + pCore->m_nNextDataPort++ % nCount;
+            const unsigned nPort = range.nFirst + m_core.m_nNextDataPort++ % nCount;
             if (Create(nPort, SOCK_DGRAM, 0, pszAddress))
                 return true;
             if (GetLastError() != EADDRINUSE)
@@ -250,7 +249,7 @@ bool CClientSession::CreateInRange(const CWharfCore::PortRange& range, const cha
 void CClientSession::RefuseForPorts(const CWharfCore::PortRange& range) {
     const QString strText =
         QString("No data port is free in %1-%2").arg(range.nFirst).arg(range.nLast);
-    GetWharfCore()->Slots().TransferDetails(m_nSlot + 1, strText, false, m_nOpcode == OP_RRQ);
+    m_core.Slots().TransferDetails(m_nSlot + 1, strText, false, m_nOpcode == OP_RRQ);
     if (m_pOwner)
         m_pOwner->RefuseRequest(m_peerAddr, strText.toLatin1());
     int nPos = 2;
@@ -259,7 +258,7 @@ void CClientSession::RefuseForPorts(const CWharfCore::PortRange& range) {
 }
 
 std::optional<CClientSession::RequestedFile> CClientSession::ReadRequest() {
-    CWharfCore* pCore = GetWharfCore();
+    const CWharfCore* pCore = &m_core;
     const bool bRead = m_nOpcode == OP_RRQ;
     int nPos = 2;
     RequestedFile file;
@@ -287,7 +286,7 @@ std::optional<CClientSession::RequestedFile> CClientSession::ReadRequest() {
 // Reads the request's options from nPos and settles what is granted; false
 // when the session has ended (a block size that cannot be set up).
 bool CClientSession::ChooseOptions(int nPos, Granted& granted) {
-    CWharfCore* pCore = GetWharfCore();
+    const CWharfCore* pCore = &m_core;
     const bool bRead = m_nOpcode == OP_RRQ;
     // Fields end at the end of the request buffer, whose tail is zeros.
     OptionReader reader(m_abRequest + nPos, static_cast<size_t>(kRequestSize - nPos));
@@ -353,8 +352,8 @@ bool CClientSession::OpenRequestedFile(const RequestedFile& file) {
 }
 
 void CClientSession::ReportStart() {
-    GetWharfCore()->Slots().TransferDetails(m_nSlot + 1, QFile::decodeName(m_strPath),
-                                            m_bNetascii == 0, m_nOpcode == OP_RRQ);
+    m_core.Slots().TransferDetails(m_nSlot + 1, QFile::decodeName(m_strPath), m_bNetascii == 0,
+                                   m_nOpcode == OP_RRQ);
 }
 
 // The OACK's entries always stand in this order, whatever the request's.
@@ -667,7 +666,7 @@ void CClientSession::ReportProgress() {
     // Lock-step shows the block in flight; a window shows what the client
     // confirmed, as many blocks may be on their way.
     const uint64_t nRead = m_nWindow > 1 ? m_nAckedBytes : m_nSent;
-    GetWharfCore()->Slots().TransferProgress(
+    m_core.Slots().TransferProgress(
         m_nSlot + 1, SlotProgress{bRead, bRead ? m_nTotal : 0, bRead ? nRead : m_nTotal});
 }
 

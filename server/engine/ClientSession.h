@@ -46,7 +46,8 @@ class CClientSession : public CAsyncSocket {
 public:
     static constexpr int kRequestSize = tftp::kMaxRequestSize;
 
-    CClientSession();
+    // Serves with the settings and reports to the views of core.
+    explicit CClientSession(CWharfCore& core);
     ~CClientSession() override;
 
     // Hand-over from the listener: its owner and slot, the client address,
@@ -115,6 +116,7 @@ public:
     static constexpr const char* kClientSilent = "the client stopped answering";
     static constexpr int kShownErrorText = 200;
 
+    CWharfCore& m_core;
     int m_nTimeout = 0;
     int m_nBlockSize = 512;
     // Blocks per ACK, as granted (1: lock-step, the option not granted).

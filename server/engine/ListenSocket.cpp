@@ -15,7 +15,7 @@ const uint8_t CListenSocket::kServiceRefused[27] = {0,   5,   0,   0,   'S', 'e'
 const uint8_t CListenSocket::kNoFreeSlot[21] = {
     0, 5, 0, 0, 'T', 'o', 'o', ' ', 'M', 'a', 'n', 'y', ' ', 'C', 'l', 'i', 'e', 'n', 't', 's', 0};
 
-CListenSocket::CListenSocket() = default;
+CListenSocket::CListenSocket(CWharfCore& core) : m_core(core) {}
 
 CListenSocket::~CListenSocket() {
     for (CClientSession*& pSession : m_pSession) {
@@ -29,7 +29,7 @@ CListenSocket::~CListenSocket() {
 }
 
 bool CListenSocket::StartListening() {
-    CWharfCore* pCore = GetWharfCore();
+    CWharfCore* pCore = &m_core;
     unsigned nPort = tftp::PortFromText(pCore->m_strPort.toLatin1());
 
     std::optional<QString> address = pCore->ChooseListenAddress();
@@ -62,7 +62,7 @@ void CListenSocket::Refuse(const uint8_t* pPacket, int nLength) {
 void CListenSocket::OnReceive(int nErrorCode) {
     if (nErrorCode != 0)
         return;
-    CWharfCore* pCore = GetWharfCore();
+    CWharfCore* pCore = &m_core;
 
     std::memset(m_abRequest, 0, sizeof m_abRequest);
     std::memset(&m_peerAddr, 0, sizeof m_peerAddr);
@@ -123,7 +123,7 @@ void CListenSocket::ReportRefusal(int nLength, const char* pszResult) {
     end.bRead = nOpcode == tftp::OP_RRQ;
     end.path = RequestField(m_abRequest, nPos);
     end.strResult = pszResult;
-    GetWharfCore()->ReportTransferEnd(end);
+    m_core.ReportTransferEnd(end);
 }
 
 bool CListenSocket::HandleRepeatedRequest() {
@@ -162,11 +162,11 @@ bool CListenSocket::HandleRepeatedRequest() {
 }
 
 bool CListenSocket::CreateSession() {
-    CWharfCore* pCore = GetWharfCore();
+    CWharfCore* pCore = &m_core;
     for (int i = 0; i < kSlots; ++i) {
         if (m_pSession[i])
             continue;
-        CClientSession* pSession = new (std::nothrow) CClientSession;
+        CClientSession* pSession = new (std::nothrow) CClientSession(m_core);
         if (!pSession) {
             AfxMessageBox("Error : Cannot create new client");
             continue;
@@ -187,7 +187,7 @@ bool CListenSocket::CreateSession() {
 void CListenSocket::ReleaseSlot(int i) {
     if (i < 0 || i >= kSlots || !m_pSession[i])
         return;
-    GetWharfCore()->Slots().SlotFreed(i + 1);
+    m_core.Slots().SlotFreed(i + 1);
     --m_nActiveClients;
     CClientSession* pSession = m_pSession[i];
     m_pSession[i] = nullptr;
@@ -217,7 +217,7 @@ void CListenSocket::SweepLingering(time_t now, long nSetting) {
 }
 
 void CListenSocket::SweepSessions() {
-    CWharfCore* pCore = GetWharfCore();
+    CWharfCore* pCore = &m_core;
     unsigned long nSetting = tftp::LeadingDigits(pCore->m_strTimeout.toLatin1(), 100000);
     if (nSetting < kMinTimeout || nSetting > kMaxTimeout) {
         nSetting = kMinTimeout;
@@ -253,7 +253,7 @@ bool CListenSocket::CountRetransmission(int i) {
 
 void CListenSocket::ShowRetransmission(int i) {
     if (i >= 0 && i < kSlots)
-        GetWharfCore()->Slots().Retransmitted(i + 1);
+        m_core.Slots().Retransmitted(i + 1);
 }
 
 void CListenSocket::NoteProgress(int i) {

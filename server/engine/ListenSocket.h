@@ -19,7 +19,8 @@ public:
     static constexpr unsigned long kMinTimeout = 30;
     static constexpr unsigned long kMaxTimeout = 7200;
 
-    CListenSocket();
+    // Serves with the settings and reports to the views of core.
+    explicit CListenSocket(CWharfCore& core);
     ~CListenSocket() override;
 
     bool StartListening();
@@ -75,5 +76,6 @@ private:
     bool HandleRepeatedRequest();
     void SweepLingering(time_t now, long nSetting);
 
+    CWharfCore& m_core;
     sockaddr_in m_localAddr{}; // where the listening socket is bound
 };

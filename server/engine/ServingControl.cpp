@@ -22,7 +22,7 @@ bool CWharfCore::IsBusy() const {
 void CWharfCore::RestartServing(bool bReplaceListener) {
     if (bReplaceListener) {
         delete m_pListener;
-        m_pListener = new CListenSocket;
+        m_pListener = new CListenSocket(*this);
         if (!m_pListener->StartListening()) {
             // The program goes on, so that another port can be chosen. The
             // busy dialogs close too: their clients are gone, and left open

@@ -23,7 +23,7 @@ struct OwnServer {
         SetHostAddressProvider([] { return std::optional<QStringList>(QStringList{"127.0.0.1"}); });
         core.m_strInPath = core.m_strOutPath = dir.path() + "/";
         core.m_strPort = QString::number(nPort);
-        core.m_pListener = pListener = new CListenSocket;
+        core.m_pListener = pListener = new CListenSocket(core);
         if (!pListener->StartListening())
             qFatal("server engine did not start");
     }

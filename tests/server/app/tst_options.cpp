@@ -421,7 +421,7 @@ private slots:
         SetHostAddressProvider([] { return std::optional(QStringList{"127.0.0.1", "127.0.0.2"}); });
         core.listenAddress = "127.0.0.2";
         core.m_strPort = QString::number(FreeUdpPort());
-        core.m_pListener = new CListenSocket;
+        core.m_pListener = new CListenSocket(core);
         QVERIFY(core.m_pListener->StartListening());
         core.m_nDefAddress = defAddress;
         Sheet s(core);

@@ -16,7 +16,7 @@ ServerFixture::ServerFixture(Ticks ticks) {
     core.m_strInPath = inDir;
     nPort = FreeUdpPort();
     core.m_strPort = QString::number(nPort);
-    pListener = new CListenSocket;
+    pListener = new CListenSocket(core);
     core.m_pListener = pListener;
     if (!pListener->StartListening())
         qFatal("listener did not start");

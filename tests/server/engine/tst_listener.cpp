@@ -66,7 +66,7 @@ private slots:
         RecordingCore core;
         uint16_t nPort = FreeUdpPort();
         core.m_strPort = QString("%1abc").arg(nPort);
-        CListenSocket listener;
+        CListenSocket listener(core);
         QVERIFY(listener.StartListening());
         QCOMPARE(core.m_szTitle, QString("127.0.0.1.%1").arg(nPort));
     }
@@ -74,7 +74,7 @@ private slots:
     void startFailsWhenThePortIsTaken() {
         Server first;
         MessageBoxRecorder boxes;
-        CListenSocket second;
+        CListenSocket second(first.core);
         QVERIFY(!second.StartListening());
         QCOMPARE(boxes.texts.size(), 1);
         QVERIFY(boxes.texts[0].startsWith("Unable to Create listening port\n"));
@@ -155,7 +155,7 @@ private slots:
         core.listenAddress = std::nullopt;
         core.m_strPort = QString::number(FreeUdpPort());
         MessageBoxRecorder boxes;
-        CListenSocket listener;
+        CListenSocket listener(core);
         QVERIFY(!listener.StartListening());
         QVERIFY(boxes.texts.isEmpty());
     }

@@ -244,7 +244,7 @@ private slots:
         core.m_strForceFile = "boot.img";
         const uint16_t nPort = FreeUdpPort();
         core.m_strPort = QString::number(nPort);
-        core.m_pListener = new CListenSocket;
+        core.m_pListener = new CListenSocket(core);
         QVERIFY(core.m_pListener->StartListening());
         line.replace("CWD", QDir::currentPath());
         QCOMPARE(core.lines,
