@@ -1,16 +1,16 @@
 #pragma once
 
-// The messages the programs' views have always been sent, by their numbers.
+// The views' messages, by the numbers they have always had. Each names one
+// call of a view interface (the server's CSlotView, the client's
+// CTransferView), for whatever records or relays what a view is told.
 constexpr int WM_USER = 0x400;
 
-// What the server's progress view is told about one of its slots (first
-// parameter: slot 1 to 5), and the shell's change of how it shows them.
+// What the server's progress view is told about one of its slots (1 to 5).
 enum SlotMessage : int {
     WM_SLOT_IDLE = WM_USER + 1,     // slot freed
     WM_SLOT_CLIENT = WM_USER + 2,   // new client
     WM_SLOT_DETAILS = WM_USER + 3,  // file, direction, mode
     WM_SLOT_PROGRESS = WM_USER + 4, // progress
-    WM_VIEW_TYPE = WM_USER + 5,     // sent by the shell, not the engine
     WM_SLOT_RETRANSMIT = WM_USER + 6,
 };
 

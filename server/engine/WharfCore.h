@@ -2,7 +2,6 @@
 
 #include "Idle.h"
 #include "SlotView.h"
-#include "ViewMessages.h"
 
 #include <QString>
 #include <cstdint>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ViewMessages.h"
 #include "WharfCore.h"
 
 #include <QList>
