@@ -1,7 +1,5 @@
 #include "MainFrame.h"
 
-#include "FrameCommands.h"
-#include "HelpWindow.h"
 #include "MessageBox.h"
 #include "Modal.h"
 #include "SkifferApp.h"
@@ -14,7 +12,7 @@
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QLabel>
-#include <QMenuBar>
+#include <QMenu>
 #include <QMimeData>
 #include <QStatusBar>
 #include <QTimer>
@@ -33,9 +31,7 @@ static void InitHelpResources() {
 }
 
 namespace {
-const char* const kWindowTitle = "Skiffer";
-// What the status panes are, as a screen reader says before their text.
-const char* const kStatusName = "Status";
+// What the clock pane is, as a screen reader says before its text.
 const char* const kClockName = "Time";
 
 CMainFrame::FileChooser g_fileChooser;
@@ -60,16 +56,6 @@ QStringList LocalFiles(const QMimeData* pData) {
     }
     return files;
 }
-
-// A screen reader reads a pane by its name: the name says what the pane is
-// and what it shows ("Status: Received 512 bytes (1 blocks) - Done"), the
-// description holds the text alone. Setting them tells the reader of the
-// change (Qt sends NameChanged and DescriptionChanged).
-void SetPaneText(QLabel* pPane, const char* pszWhat, const QString& strText) {
-    pPane->setText(strText);
-    pPane->setAccessibleName(QString("%1: %2").arg(QLatin1String(pszWhat), strText));
-    pPane->setAccessibleDescription(strText);
-}
 } // namespace
 
 void CMainFrame::SetFileChooser(FileChooser chooser) {
@@ -77,80 +63,74 @@ void CMainFrame::SetFileChooser(FileChooser chooser) {
 }
 
 CMainFrame::CMainFrame(CSkifferApp* pApp)
-    : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                               Qt::WindowCloseButtonHint),
-      m_pApp(pApp) {
-    setWindowIcon(SkifferIcon());
-    setAttribute(Qt::WA_QuitOnClose);
+    : CMainFrameBase(SkifferIcon(), "Skiffer", ":/skiffer/help"), m_pApp(pApp) {
     InitHelpResources();
-
-    QAction* pSend = AddCommand(ID_FILE_OPEN, "&Send...\tCtrl+S", "Select a file to Send\nSend",
-                                QKeySequence("Ctrl+S"));
-    QAction* pAbort = AddCommand(ID_ABORT, "&Abort", "Abort the current transfer");
-    QAction* pExit = AddCommand(ID_APP_EXIT, "E&xit", "Quit Skiffer Client\nExit");
-    QAction* pSetup = AddCommand(ID_SETUP, "&Setup", "Set up transfer options");
-    QAction* pRename = AddCommand(ID_RENAME_BUTTONS, "&Rename Buttons", "Change button names");
-    QAction* pIndex = AddCommand(ID_HELP_INDEX, "&Index", "List Help topics");
-    QAction* pUsing =
-        AddCommand(ID_HELP_USING, "&Using Help", "Display instructions about how to use help");
-    QAction* pAbout =
-        AddCommand(ID_APP_ABOUT, "&About Skiffer...", "Display program information\nAbout");
-    QAction* pHelp = AddCommand(ID_HELP, "Help", "", QKeySequence("F1"));
-    QAction* pContextHelp = AddCommand(ID_CONTEXT_HELP, "Help", "", QKeySequence("Shift+F1"));
-    AddCommand(ID_DEFAULT_HELP, "Help", "");
-    addAction(pHelp);
-    addAction(pContextHelp);
-    // What's This (Shift+F1, then a click).
-    pSend->setWhatsThis("Send... (Ctrl+S): choose a file; it is sent at once from where it lies, "
-                        "under its own name.");
-    pAbort->setWhatsThis("Stops the running transfer at once; the server is not told.");
-    pExit->setWhatsThis("Ends the program. A running transfer stops.");
-    pSetup->setWhatsThis("Opens File Locations & Options: the folders files are fetched into "
-                         "and sent from, overwriting and short names.");
-    pRename->setWhatsThis("Switches the transfer buttons between Send and Fetch and Put and Get. "
-                          "They work the same.");
-    pIndex->setWhatsThis("Opens the help window at its contents (F1).");
-    pUsing->setWhatsThis("Opens the help page on how to use help.");
-    pAbout->setWhatsThis("Shows the program's version and the maker's addresses.");
-
-    menuBar()->setAccessibleName("Menu bar");
-    menuBar()->setWhatsThis("The menus: File to send a chosen file, abort or end, Options for "
-                            "the folders and button names, Help for this help.");
-    QMenu* pFile = menuBar()->addMenu("&File");
-    pFile->addAction(pSend);
-    pFile->addSeparator();
-    pFile->addAction(pAbort);
-    pFile->addSeparator();
-    pFile->addAction(pExit);
-    QMenu* pOptions = menuBar()->addMenu("&Options");
-    pOptions->addAction(pSetup);
-    pOptions->addAction(pRename);
-    QMenu* pHelpMenu = menuBar()->addMenu("&Help");
-    pHelpMenu->addAction(pIndex);
-    pHelpMenu->addAction(pUsing);
-    pHelpMenu->addSeparator();
-    pHelpMenu->addAction(pAbout);
-    for (QMenu* pMenu : {pFile, pOptions, pHelpMenu}) {
-        // A popup is named by its window title, which menus leave empty.
-        pMenu->setAccessibleName(pMenu->title().remove('&'));
+    const auto showContents = [this] { ShowHelp(kHelpContents); };
+    AddCommands({
+        {ID_FILE_OPEN, "&Send...\tCtrl+S", "Select a file to Send\nSend", "Ctrl+S",
+         "Send... (Ctrl+S): choose a file; it is sent at once from where it lies, under its own "
+         "name.",
+         [this] { OnFileSend(); }},
+        {ID_ABORT, "&Abort", "Abort the current transfer", "",
+         "Stops the running transfer at once; the server is not told."},
+        {ID_APP_EXIT, "E&xit", "Quit Skiffer Client\nExit", "",
+         "Ends the program. A running transfer stops.", [this] { close(); }},
+        {ID_SETUP, "&Setup", "Set up transfer options", "",
+         "Opens File Locations & Options: the folders files are fetched into and sent from, "
+         "overwriting and short names.",
+         [this] { m_pApp->OnSetup(); }},
+        {ID_RENAME_BUTTONS, "&Rename Buttons", "Change button names", "",
+         "Switches the transfer buttons between Send and Fetch and Put and Get. They work the "
+         "same.",
+         [this] { m_pApp->OnRenameButtons(); }},
+        {ID_HELP_INDEX, "&Index", "List Help topics", "",
+         "Opens the help window at its contents (F1).", showContents},
+        {ID_HELP_USING, "&Using Help", "Display instructions about how to use help", "",
+         "Opens the help page on how to use help.", [this] { ShowHelp("using-help.html"); }},
+        {ID_APP_ABOUT, "&About Skiffer...", "Display program information\nAbout", "",
+         "Shows the program's version and the maker's addresses.", [this] { m_pApp->OnAbout(); }},
+        {ID_HELP, "Help", "", "F1", "", showContents},
+        {ID_CONTEXT_HELP, "Help", "", "Shift+F1", "", &QWhatsThis::enterWhatsThisMode},
+        {ID_DEFAULT_HELP, "Help", "", "", "", showContents},
+    });
+    // Accelerators only.
+    addActions({Action(ID_HELP), Action(ID_CONTEXT_HELP)});
+    const QList<QMenu*> menus = AddMenus(
+        "The menus: File to send a chosen file, abort or end, Options for the folders and button "
+        "names, Help for this help.",
+        {{"&File", {ID_FILE_OPEN, 0, ID_ABORT, 0, ID_APP_EXIT}},
+         {"&Options", {ID_SETUP, ID_RENAME_BUTTONS}},
+         {"&Help", {ID_HELP_INDEX, ID_HELP_USING, 0, ID_APP_ABOUT}}});
+    for (QMenu* pMenu : menus) {
         connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::OnMenuOpened);
         connect(pMenu, &QMenu::aboutToHide, this, &CMainFrame::OnMenuClosed);
     }
+    AddPanes();
 
-    // Pane 0 stretches over what the clock leaves; pane 1 is the clock.
-    statusBar()->setObjectName("59393");
-    statusBar()->setAccessibleName("Status bar");
-    statusBar()->setSizeGripEnabled(false);
-    m_pMessage = new QLabel;
-    SetPaneText(m_pMessage, kStatusName, kIdlePrompt);
-    const char* const pszStatusHelp = "The status line: what the transfer is doing, the "
-                                      "server's messages, or what the highlighted menu entry "
-                                      "does.";
-    statusBar()->setWhatsThis(pszStatusHelp);
-    m_pMessage->setWhatsThis(pszStatusHelp);
-    m_pMessage->setMinimumWidth(1);
-    statusBar()->addWidget(m_pMessage, 1);
+    m_pView = new CSkifferView;
+    m_pDoc = new CSkifferDoc(m_pView);
+    m_pDoc->OnNewDocument();
+    setCentralWidget(m_pView);
+    connect(Action(ID_ABORT), &QAction::triggered, m_pView, &CSkifferView::OnAbort);
+    connect(m_pView, &CSkifferView::AddressChanged, this, [this](const QString& strAddress) {
+        m_pDoc->SetTitle(strAddress);
+        UpdateFrameTitle();
+    });
+    UpdateFrameTitle();
+
+    // Files dropped on any part of the window are sent, not pasted as text
+    // into the field under the pointer.
+    setAcceptDrops(true);
+    for (QWidget* pChild : findChildren<QWidget*>())
+        pChild->installEventFilter(this);
+    UpdateCommandUI();
+}
+
+// Pane 0 stretches over what the clock leaves; pane 1 is the clock.
+void CMainFrame::AddPanes() {
+    AddMessagePane(kIdlePrompt, "The status line: what the transfer is doing, the server's "
+                                "messages, or what the highlighted menu entry does.");
+    MessagePane()->setMinimumWidth(1);
     m_pClock = new QLabel;
     m_pClock->setObjectName("113");
     m_pClock->setWhatsThis("The local time.");
@@ -169,52 +149,10 @@ CMainFrame::CMainFrame(CSkifferApp* pApp)
     auto* pClockTimer = new QTimer(this);
     connect(pClockTimer, &QTimer::timeout, this, &CMainFrame::UpdateClock);
     pClockTimer->start(1000);
-
-    connect(pSend, &QAction::triggered, this, &CMainFrame::OnFileSend);
-    connect(pExit, &QAction::triggered, this, &QWidget::close);
-    connect(pSetup, &QAction::triggered, this, [this] { m_pApp->OnSetup(); });
-    connect(pRename, &QAction::triggered, this, [this] { m_pApp->OnRenameButtons(); });
-    connect(pAbout, &QAction::triggered, this, [this] { m_pApp->OnAbout(); });
-    connect(pIndex, &QAction::triggered, this, &CMainFrame::OnHelpIndex);
-    connect(pHelp, &QAction::triggered, this, &CMainFrame::OnHelpIndex);
-    connect(m_actions.value(ID_DEFAULT_HELP), &QAction::triggered, this, &CMainFrame::OnHelpIndex);
-    connect(pUsing, &QAction::triggered, this, &CMainFrame::OnHelpUsing);
-    connect(pContextHelp, &QAction::triggered, this, [] { QWhatsThis::enterWhatsThisMode(); });
-
-    m_pView = new CSkifferView;
-    m_pDoc = new CSkifferDoc(m_pView);
-    m_pDoc->OnNewDocument();
-    setCentralWidget(m_pView);
-    connect(pAbort, &QAction::triggered, m_pView, &CSkifferView::OnAbort);
-    connect(m_pView, &CSkifferView::AddressChanged, this, [this](const QString& strAddress) {
-        m_pDoc->SetTitle(strAddress);
-        UpdateFrameTitle();
-    });
-    UpdateFrameTitle();
-
-    // Files dropped on any part of the window are sent, not pasted as text
-    // into the field under the pointer.
-    setAcceptDrops(true);
-    for (QWidget* pChild : findChildren<QWidget*>())
-        pChild->installEventFilter(this);
-    UpdateCommandUI();
-}
-
-// The help window is a window of its own, not a child: it goes with the frame.
-CMainFrame::~CMainFrame() {
-    delete m_pHelp;
-}
-
-QAction* CMainFrame::AddCommand(int nId, const QString& text, const QString& prompt,
-                                const QKeySequence& key) {
-    QAction* pAction = MakeCommand(this, nId, text, prompt, key);
-    m_actions.insert(nId, pAction);
-    return pAction;
 }
 
 void CMainFrame::UpdateFrameTitle() {
-    const QString strTitle = m_pDoc->GetTitle();
-    setWindowTitle(strTitle.isEmpty() ? QString(kWindowTitle) : strTitle + " - " + kWindowTitle);
+    SetDocumentTitle(m_pDoc->GetTitle());
 }
 
 void CMainFrame::SetMessageText(const QString& strText) {
@@ -223,18 +161,14 @@ void CMainFrame::SetMessageText(const QString& strText) {
         m_bStatusPending = true;
         return;
     }
-    SetPaneText(m_pMessage, kStatusName, strText);
-    m_pMessage->repaint();
+    SetMessagePaneText(strText);
+    MessagePane()->repaint();
     m_pStatusPace->start();
 }
 
 void CMainFrame::UpdateCommandUI() {
-    m_actions.value(ID_ABORT)->setEnabled(m_pView->CanAbort());
+    Action(ID_ABORT)->setEnabled(m_pView->CanAbort());
     m_pView->UpdateCommandUI();
-}
-
-void CMainFrame::RecalcLayout() {
-    FitFrame(this);
 }
 
 void CMainFrame::UpdateClock() {
@@ -274,24 +208,6 @@ void CMainFrame::OnFileSend() {
     UpdateCommandUI();
 }
 
-void CMainFrame::OnHelpIndex() {
-    ShowHelp("index.html");
-}
-
-void CMainFrame::OnHelpUsing() {
-    ShowHelp("using-help.html");
-}
-
-void CMainFrame::ShowHelp(const QString& strTopic) {
-    if (IsHeadless())
-        return;
-    if (!m_pHelp) {
-        m_pHelp = new CHelpWindow("Skiffer Help", ":/skiffer/help", "index.html");
-        m_pHelp->setWindowIcon(windowIcon());
-    }
-    m_pHelp->ShowTopic(strTopic);
-}
-
 bool CMainFrame::DropFiles(QDropEvent* pEvent) {
     const QStringList files = LocalFiles(pEvent->mimeData());
     if (files.isEmpty())
@@ -322,7 +238,7 @@ bool CMainFrame::eventFilter(QObject* pWatched, QEvent* pEvent) {
     default:
         break;
     }
-    return QMainWindow::eventFilter(pWatched, pEvent);
+    return CMainFrameBase::eventFilter(pWatched, pEvent);
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* pEvent) {
