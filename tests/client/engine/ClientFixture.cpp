@@ -32,11 +32,16 @@ bool ClientFixture::FireRetransmission() const {
     return AdvanceTestTicksTo(pTransfer ? pTransfer->RetransmissionDue() : 0);
 }
 
+std::unique_ptr<CTransferSocket> ClientFixture::MakeTransfer(CTransferView& toView) {
+    auto pMade = std::make_unique<CTransferSocket>();
+    pMade->m_pView = &toView;
+    return pMade;
+}
+
 CTransferSocket& ClientFixture::NewTransfer(int bSending, int nBlockSize, int nTimeout,
                                             int bSendTimeout) {
     pTransfer.reset();
-    pTransfer = std::make_unique<CTransferSocket>();
-    pTransfer->m_pView = &view;
+    pTransfer = MakeTransfer(view);
     if (!pTransfer->CreateTransferSocket())
         qFatal("no transfer socket");
     pTransfer->m_bDroppedPath = 0;
