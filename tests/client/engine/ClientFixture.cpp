@@ -32,10 +32,14 @@ bool ClientFixture::FireRetransmission() const {
     return AdvanceTestTicksTo(pTransfer ? pTransfer->RetransmissionDue() : 0);
 }
 
+std::unique_ptr<CTransferSocket> ClientFixture::MakeTransfer(CTransferView& toView) {
+    return std::make_unique<CTransferSocket>(core, &toView);
+}
+
 CTransferSocket& ClientFixture::NewTransfer(int bSending, int nBlockSize, int nTimeout,
                                             int bSendTimeout) {
     pTransfer.reset();
-    pTransfer = std::make_unique<CTransferSocket>(core, &view);
+    pTransfer = MakeTransfer(view);
     if (!pTransfer->CreateTransferSocket())
         qFatal("no transfer socket");
     pTransfer->m_bDroppedPath = 0;

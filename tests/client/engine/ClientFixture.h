@@ -62,6 +62,8 @@ struct ClientFixture {
     explicit ClientFixture(Ticks ticks = Ticks::Real);
     ~ClientFixture();
 
+    // Every transfer object of these tests is made here, posting to toView.
+    std::unique_ptr<CTransferSocket> MakeTransfer(CTransferView& toView);
     // A fresh transfer object, set as the view sets it before a request.
     CTransferSocket& NewTransfer(int bSending, int nBlockSize = 512, int nTimeout = 10,
                                  int bSendTimeout = 0);

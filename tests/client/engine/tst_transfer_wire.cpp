@@ -19,30 +19,61 @@ const QByteArray kUnknownTransfer = ErrorPacket(5, "Unknown transfer ID");
 const QByteArray kDiskFull = ErrorPacket(3, "Disk full");
 const QByteArray kOptionFailurePacket("\0\x08\0\0Inconclusive system error\0", 30);
 
+// One transfer against the scripted server, the transfer object made and
+// set as the view sets it before a request.
 struct Wire {
     ClientFixture f{ClientFixture::Ticks::Test};
     UdpPeer listener; // where requests go
     UdpPeer session;  // the server's transfer identifier
+    const int bSending;
     uint16_t nClientPort = 0;
     QByteArray request;
 
+    explicit Wire(int bSendingIn = 0, int nBlockSize = 512, int nTimeout = 10, int bSendTimeout = 0)
+        : bSending(bSendingIn) {
+        f.NewTransfer(bSending, nBlockSize, nTimeout, bSendTimeout);
+    }
+
     CTransferSocket& T() { return f.T(); }
 
+    // What the view passes to start the transfer; left out, the listener on
+    // 127.0.0.1, octet, and out.bin to send or got.bin to fetch into.
+    struct Ask {
+        QString strRemote = "r";
+        QString strLocal = {};
+        QString strHost = "127.0.0.1";
+        int nPortOffset = 0; // from the listener's port
+        int bOctet = 1;
+    };
+    int StartCall(const Ask& ask) {
+        const QString strLocal = !ask.strLocal.isEmpty() ? ask.strLocal
+                                 : bSending              ? "out.bin"
+                                                         : "got.bin";
+        const int nPort = listener.Port() + ask.nPortOffset;
+        return bSending ? T().StartSend(ask.strRemote, strLocal, ask.strHost, nPort, ask.bOctet, {})
+                        : T().StartFetch(ask.strRemote, strLocal, ask.strHost, nPort, ask.bOctet);
+    }
     bool TakeRequest() {
         auto r = listener.Receive(2000, &nClientPort);
         request = r.value_or(QByteArray());
         return r.has_value();
     }
-    bool Fetch(const QString& strRemote = "remote.bin", const QString& strLocal = "got.bin",
-               int bOctet = 1) {
-        return T().StartFetch(strRemote, strLocal, "127.0.0.1", listener.Port(), bOctet) == 1 &&
-               TakeRequest();
+    bool Fetch(const QString& strRemote = "remote.bin", const QString& strLocal = "got.bin") {
+        return StartCall({.strRemote = strRemote, .strLocal = strLocal}) == 1 && TakeRequest();
     }
-    bool Send(const QByteArray& content, const QString& strLocal = "out.bin", int bOctet = 1) {
-        f.WriteLocal(strLocal, content);
-        return T().StartSend("remote.bin", strLocal, "127.0.0.1", listener.Port(), bOctet, {}) ==
-                   1 &&
-               TakeRequest();
+    bool Send(const QByteArray& content) {
+        f.WriteLocal("out.bin", content);
+        return StartCall({.strRemote = "remote.bin"}) == 1 && TakeRequest();
+    }
+    // Sends content, or fetches it, as the transfer was made to.
+    bool Start(const QByteArray& content) { return bSending ? Send(content) : Fetch(); }
+    // Without options the server's first answer to a transfer of content,
+    // and the client's reply to it: block 1 going across.
+    QByteArray FirstAnswer(const QByteArray& content) const {
+        return bSending ? Ack(0) : Data(1, content.left(512));
+    }
+    QByteArray FirstReply(const QByteArray& content) const {
+        return bSending ? Data(1, content.left(512)) : Ack(1);
     }
     void Answer(const QByteArray& packet) { session.SendTo(nClientPort, packet); }
     std::optional<QByteArray> Reply(int ms = 1000) { return session.Receive(ms); }
@@ -139,15 +170,11 @@ private slots:
         QFETCH(QString, strRemote);
         QFETCH(QByteArray, expected);
         QFETCH(QString, strStatus);
-        Wire w;
+        Wire w(bSending, nBlockSize, 10, bSendTimeout);
         w.f.core.m_bOverWrite = 1;
-        w.f.NewTransfer(bSending, nBlockSize, 10, bSendTimeout);
         w.f.WriteLocal("local.bin", "x");
-        int bStarted = bSending ? w.T().StartSend(strRemote, "local.bin", "127.0.0.1",
-                                                  w.listener.Port(), bOctet, {})
-                                : w.T().StartFetch(strRemote, "local.bin", "127.0.0.1",
-                                                   w.listener.Port(), bOctet);
-        QCOMPARE(bStarted, 1);
+        QCOMPARE(w.StartCall({.strRemote = strRemote, .strLocal = "local.bin", .bOctet = bOctet}),
+                 1);
         QVERIFY(w.TakeRequest());
         QCOMPARE(w.request, expected);
         QCOMPARE(w.T().m_bActive, 1);
@@ -173,8 +200,8 @@ private slots:
         ClientFixture f;
         {
             RecordingView view;
-            CTransferSocket transfer(f.core, &view);
-            QCOMPARE(transfer.CreateTransferSocket(), 1); // posts to a view that then goes
+            auto pTransfer = f.MakeTransfer(view);
+            QCOMPARE(pTransfer->CreateTransferSocket(), 1); // posts to a view that then goes
         }
         PumpEvents(20); // nothing is delivered to it
         QVERIFY(f.view.posted.isEmpty());
@@ -221,8 +248,7 @@ private slots:
         QFETCH(int, nInForce);
         QFETCH(int, nFileSize);
         QFETCH(QList<Posted>, expectedStart);
-        Wire w;
-        w.f.NewTransfer(0, nAsked, 10, 1);
+        Wire w(0, nAsked, 10, 1);
         QVERIFY(w.Fetch());
         QCOMPARE(w.Exchange(oack), Some(Ack(0)));
         QCOMPARE(w.T().m_nBlockSize, nInForce);
@@ -265,8 +291,7 @@ private slots:
     }
     void fetchFromServerIgnoringOptions() {
         QFETCH(int, nAsked);
-        Wire w;
-        w.f.NewTransfer(0, nAsked);
+        Wire w(0, nAsked);
         QVERIFY(w.Fetch());
         QByteArray content = Pattern(700);
         QCOMPARE(w.Exchange(Data(1, content.left(512))), Some(Ack(1)));
@@ -287,8 +312,7 @@ private slots:
     // of them.
     void oackTimeoutNeverChangesOurs() {
         CTime::SetTestTime(5000);
-        Wire w;
-        w.f.NewTransfer(0, 512, 10, 1);
+        Wire w(0, 512, 10, 1);
         QVERIFY(w.Fetch());
         QCOMPARE(w.Exchange(Oack({"timeout", "1"})), Some(Ack(0)));
         QCOMPARE(w.T().m_nTimeout, 10);
@@ -316,9 +340,8 @@ private slots:
         QFETCH(int, bSending);
         QFETCH(int, nAsked);
         QFETCH(QByteArray, oack);
-        Wire w;
-        w.f.NewTransfer(bSending, nAsked);
-        QVERIFY(bSending ? w.Send(Pattern(3000)) : w.Fetch());
+        Wire w(bSending, nAsked);
+        QVERIFY(w.Start(Pattern(3000)));
         QCOMPARE(w.Exchange(oack), Some(kOptionFailureError));
         QVERIFY(w.Silent());
         QCOMPARE(w.T().m_bActive, 0);
@@ -347,16 +370,10 @@ private slots:
         QFETCH(int, bSending);
         QFETCH(QByteArray, packet);
         QFETCH(QString, strStatus);
-        Wire w;
-        w.f.NewTransfer(bSending);
+        Wire w(bSending);
         QByteArray content = Pattern(2000);
-        if (bSending) {
-            QVERIFY(w.Send(content));
-            QCOMPARE(w.Exchange(Ack(0)), Some(Data(1, content.left(512))));
-        } else {
-            QVERIFY(w.Fetch());
-            QCOMPARE(w.Exchange(Data(1, content.left(512))), Some(Ack(1)));
-        }
+        QVERIFY(w.Start(content));
+        QCOMPARE(w.Exchange(w.FirstAnswer(content)), Some(w.FirstReply(content)));
         w.Answer(packet);
         QVERIFY(w.Silent());
         QCOMPARE(w.T().m_bActive, 0);
@@ -381,9 +398,8 @@ private slots:
         QFETCH(int, bSending);
         QFETCH(QByteArray, packet);
         QFETCH(QString, strStatus);
-        Wire w;
-        w.f.NewTransfer(bSending, 1024);
-        QVERIFY(bSending ? w.Send("abc") : w.Fetch());
+        Wire w(bSending, 1024);
+        QVERIFY(w.Start("abc"));
         QCOMPARE(w.Exchange(packet), Some(kOptionFailureError));
         QVERIFY(w.Silent());
         QCOMPARE(w.T().m_bActive, 0);
@@ -411,9 +427,8 @@ private slots:
         QFETCH(int, bSending);
         QFETCH(QByteArray, packet);
         QFETCH(QString, strStatus);
-        Wire w;
-        w.f.NewTransfer(bSending);
-        QVERIFY(bSending ? w.Send("abc") : w.Fetch());
+        Wire w(bSending);
+        QVERIFY(w.Start("abc"));
         QCOMPARE(w.Exchange(packet), Some(kUnknownOperation));
         QVERIFY(w.Silent());
         QCOMPARE(w.T().m_bActive, 0);
@@ -433,7 +448,6 @@ private slots:
         QFETCH(int, nStray);
         QFETCH(QByteArray, reply);
         Wire w;
-        w.f.NewTransfer(0);
         QVERIFY(w.Fetch());
         QByteArray content = Pattern(1000);
         QCOMPARE(w.Exchange(Data(1, content.left(512))), Some(Ack(1)));
@@ -491,11 +505,10 @@ private slots:
         QFETCH(QByteArray, granted);
         QFETCH(QStringList, script);
         QFETCH(int, nWindow);
-        Wire w;
+        Wire w(bSending);
         const QByteArray content = Pattern(10 * 512 + 100);
-        w.f.NewTransfer(bSending);
         w.T().m_nWindowSize = 4;
-        QVERIFY(bSending ? w.Send(content) : w.Fetch());
+        QVERIFY(w.Start(content));
         QVERIFY(w.request.endsWith(B("windowsize\0"
                                      "4\0")));
         WindowScript play;
@@ -541,8 +554,7 @@ private slots:
         QFETCH(int, nCounter);
         QFETCH(int, nWire);
         QFETCH(bool, bAnswered);
-        Wire w;
-        w.f.NewTransfer(bSending);
+        Wire w(bSending);
         if (bSending) {
             QVERIFY(w.Send(Pattern(4096)));
             QCOMPARE(w.Exchange(Ack(0)).value_or("").left(4), Data(1, {}));
@@ -593,8 +605,7 @@ private slots:
         QFETCH(int, nFileSize);
         QFETCH(int, nInForce);
         QFETCH(QStringList, expectedStatus);
-        Wire w;
-        w.f.NewTransfer(1, nAsked);
+        Wire w(1, nAsked);
         QByteArray content = Pattern(nFileSize);
         QVERIFY(w.Send(content));
         PumpEvents(20);
@@ -641,8 +652,7 @@ private slots:
     }
     void sendIgnoresOtherAcks() {
         QFETCH(int, nStray);
-        Wire w;
-        w.f.NewTransfer(1);
+        Wire w(1);
         QByteArray content = Pattern(1500);
         QVERIFY(w.Send(content));
         QCOMPARE(w.Exchange(Ack(0)), Some(Data(1, content.left(512))));
@@ -670,9 +680,8 @@ private slots:
         QFETCH(int, nEndedAt);
         const time_t tStart = 100000;
         CTime::SetTestTime(tStart);
-        Wire w;
-        w.f.NewTransfer(bSending, 512, nTimeout);
-        QVERIFY(bSending ? w.Send(Pattern(2000)) : w.Fetch());
+        Wire w(bSending, 512, nTimeout);
+        QVERIFY(w.Start(Pattern(2000)));
         if (nAnswerAt >= 0) {
             CTime::SetTestTime(tStart + nAnswerAt);
             QVERIFY(w.Exchange(bSending ? Ack(0) : Data(1, Pattern(512))).has_value());
@@ -725,10 +734,9 @@ private slots:
         QFETCH(int, nAnswers);
         QFETCH(QByteArray, again);
         QFETCH(QList<int>, waits);
-        Wire w;
-        w.f.NewTransfer(bSending, 512, 1, bSendTimeout);
+        Wire w(bSending, 512, 1, bSendTimeout);
         const QByteArray content = Pattern(700);
-        QVERIFY(bSending ? w.Send(content) : w.Fetch());
+        QVERIFY(w.Start(content));
         for (int i = 0; i < nAnswers; ++i) {
             const QByteArray answer = bSending ? Ack(i)
                                       : i == 0 ? Oack({"tsize", "700"})
@@ -769,8 +777,7 @@ private slots:
         QFETCH(long, lCount);
         QFETCH(bool, bChecked);
         CTime::SetTestTime(1000);
-        Wire w;
-        w.f.NewTransfer(0, 512, 10);
+        Wire w(0, 512, 10);
         QVERIFY(w.f.core.m_pTransfer == &w.T());
         QVERIFY(w.Fetch());
         CTime::SetTestTime(1011); // expired, so a check ends it
@@ -795,8 +802,7 @@ private slots:
 
     void pacedIdleProcessingEndsASilentTransfer() {
         CTime::SetTestTime(2000);
-        Wire w;
-        w.f.NewTransfer(0, 512, 10);
+        Wire w(0, 512, 10);
         CIdleDriver driver([&](long lCount) { return w.f.core.OnIdle(lCount); });
         QVERIFY(w.Fetch());
         PumpEvents(1200);
@@ -817,16 +823,10 @@ private slots:
     }
     void abortKeepsThePartialFileAndSendsNothing() {
         QFETCH(int, bSending);
-        Wire w;
-        w.f.NewTransfer(bSending);
+        Wire w(bSending);
         QByteArray content = Pattern(2000);
-        if (bSending) {
-            QVERIFY(w.Send(content));
-            QCOMPARE(w.Exchange(Ack(0)), Some(Data(1, content.left(512))));
-        } else {
-            QVERIFY(w.Fetch());
-            QCOMPARE(w.Exchange(Data(1, content.left(512))), Some(Ack(1)));
-        }
+        QVERIFY(w.Start(content));
+        QCOMPARE(w.Exchange(w.FirstAnswer(content)), Some(w.FirstReply(content)));
         QString strStatus = w.f.core.LastStatus();
         w.T().Abort();
         QCOMPARE(w.T().m_bActive, 0);
@@ -860,16 +860,10 @@ private slots:
         const std::optional<QByteArray> answer =
             bStrayError ? std::nullopt : std::optional<QByteArray>(kUnknownTransfer);
         CTime::SetTestTime(7000);
-        Wire w;
-        w.f.NewTransfer(bSending);
+        Wire w(bSending);
         QByteArray content = Pattern(2000);
-        if (bSending) {
-            QVERIFY(w.Send(content));
-            QCOMPARE(w.Exchange(Ack(0)), Some(Data(1, content.left(512))));
-        } else {
-            QVERIFY(w.Fetch());
-            QCOMPARE(w.Exchange(Data(1, content.left(512))), Some(Ack(1)));
-        }
+        QVERIFY(w.Start(content));
+        QCOMPARE(w.Exchange(w.FirstAnswer(content)), Some(w.FirstReply(content)));
         CTime::SetTestTime(7005);
         UdpPeer stray;
         stray.SendTo(w.nClientPort, bStrayError ? strayError
@@ -911,13 +905,12 @@ private slots:
         QFETCH(bool, bSamePort);
         QFETCH(QByteArray, answer);
         CTime::SetTestTime(4000);
-        Wire w;
+        Wire w(bSending);
         UdpPeer other("127.0.0.2", bSamePort ? w.session.Port() : 0);
         if (other.Port() == 0)
             QSKIP("no second loopback host to bind to");
-        w.f.NewTransfer(bSending);
         const QByteArray content = Pattern(300);
-        QVERIFY(bSending ? w.Send(content) : w.Fetch());
+        QVERIFY(w.Start(content));
         CTime::SetTestTime(4003);
         other.SendTo(w.nClientPort, answer);
         QCOMPARE(other.Receive(1000), Some(kUnknownTransfer));
@@ -959,12 +952,11 @@ private slots:
         if (bWriteBox && !QFileInfo("/dev/full").isWritable())
             QSKIP("no /dev/full to write to");
         CTime::SetTestTime(5000);
-        Wire w;
+        Wire w(0, bWriteBox ? 512 : 1024);
         UdpPeer stranger;
         w.f.core.m_bOverWrite = 1;
         if (bWriteBox)
             w.f.core.m_strInbound = "/dev/";
-        w.f.NewTransfer(0, bWriteBox ? 512 : 1024);
         QVERIFY(w.Fetch("r", bWriteBox ? "full" : "got.bin"));
 
         struct Seen {
@@ -1041,8 +1033,7 @@ private slots:
     void datagramsOutsideTheSizesIgnored() {
         QFETCH(QByteArray, datagram);
         CTime::SetTestTime(3000);
-        Wire w;
-        w.f.NewTransfer(0, 1024);
+        Wire w(0, 1024);
         QVERIFY(w.Fetch());
         QCOMPARE(w.Exchange(Oack({"blksize", "1024"})), Some(Ack(0)));
         CTime::SetTestTime(3004);
@@ -1058,7 +1049,6 @@ private slots:
 
     void shortDatagramDoesNotChooseThePeer() {
         Wire w;
-        w.f.NewTransfer(0);
         QVERIFY(w.Fetch());
         UdpPeer early;
         early.SendTo(w.nClientPort, B("\0\3\0"));
@@ -1069,7 +1059,6 @@ private slots:
 
     void datagramBeforeTheRequestDoesNotDeafen() {
         Wire w;
-        w.f.NewTransfer(0);
         QString strAddress;
         unsigned nPort = 0;
         QVERIFY(w.T().GetSockName(strAddress, nPort));
@@ -1102,16 +1091,12 @@ private slots:
         QFETCH(QString, strLocal);
         QFETCH(int, nPortOffset);
         QFETCH(QString, strBoxStart);
-        Wire w;
+        Wire w(bSending);
         w.f.core.m_bOverWrite = 1;
         QDir(w.f.dir.path()).mkdir("sub");
         w.f.WriteLocal("out.bin", "abc");
-        w.f.NewTransfer(bSending);
         MessageBoxRecorder boxes;
-        int nPort = w.listener.Port() + nPortOffset;
-        int bStarted = bSending ? w.T().StartSend("r", strLocal, "127.0.0.1", nPort, 1, {})
-                                : w.T().StartFetch("r", strLocal, "127.0.0.1", nPort, 1);
-        QCOMPARE(bStarted, 0);
+        QCOMPARE(w.StartCall({.strLocal = strLocal, .nPortOffset = nPortOffset}), 0);
         QCOMPARE(w.T().m_bActive, 0);
         QVERIFY(!w.T().m_pFile); // closed at once
         QCOMPARE(boxes.texts.size(), 1);
@@ -1139,7 +1124,6 @@ private slots:
         Wire w;
         w.f.core.m_bOverWrite = bOverWrite;
         w.f.WriteLocal("got.bin", "old contents");
-        w.f.NewTransfer(0);
         QStringList texts;
         QList<unsigned> types;
         SetMessageBoxHandler([&](const QString& text, unsigned type) {
@@ -1147,7 +1131,7 @@ private slots:
             types << type;
             return nAnswer;
         });
-        int bResult = w.T().StartFetch("r", "got.bin", "127.0.0.1", w.listener.Port(), 1);
+        int bResult = w.StartCall({});
         SetMessageBoxHandler(nullptr);
         QCOMPARE(bResult, bStarted ? 1 : 0);
         QCOMPARE(w.T().m_bActive, bStarted ? 1 : 0);
@@ -1163,9 +1147,8 @@ private slots:
 
     void questionHoldsOffTheTimeOut() {
         CTime::SetTestTime(9000);
-        Wire w;
+        Wire w(0, 512, 10);
         w.f.WriteLocal("got.bin", "old");
-        w.f.NewTransfer(0, 512, 10);
         SetMessageBoxHandler([&](const QString&, unsigned) {
             // The user thinks it over while idle processing goes on.
             CTime::SetTestTime(9060);
@@ -1173,7 +1156,7 @@ private slots:
                 w.f.core.OnIdle(l);
             return IDYES;
         });
-        int bResult = w.T().StartFetch("r", "got.bin", "127.0.0.1", w.listener.Port(), 1);
+        int bResult = w.StartCall({});
         SetMessageBoxHandler(nullptr);
         QCOMPARE(bResult, 1);
         QCOMPARE(w.T().m_bActive, 1);
@@ -1210,8 +1193,7 @@ private slots:
         QFETCH(int, nGranted);
         QFETCH(int, nInForce);
         QFETCH(QString, strBox);
-        Wire w;
-        w.f.NewTransfer(bSending, 1024);
+        Wire w(bSending, 1024);
         QList<QPair<int, int>> asked;
         CAsyncSocket::SetBufferSizeHook([&](int nOption, int nRequested, int* pGranted) {
             if (nRequested == 0) {
@@ -1224,9 +1206,7 @@ private slots:
         });
         MessageBoxRecorder boxes;
         w.f.WriteLocal("out.bin", "abc");
-        int bResult = bSending
-                          ? w.T().StartSend("r", "out.bin", "127.0.0.1", w.listener.Port(), 1, {})
-                          : w.T().StartFetch("r", "got.bin", "127.0.0.1", w.listener.Port(), 1);
+        int bResult = w.StartCall({});
         CAsyncSocket::SetBufferSizeHook(nullptr);
         // A buffer is only ever raised, never cut down to one block.
         if (nDefault >= 1044)
@@ -1262,7 +1242,6 @@ private slots:
         QFETCH(int, nStepMs);
         QFETCH(QList<int>, shownBlocks);
         Wire w;
-        w.f.NewTransfer(0);
         QVERIFY(w.Fetch());
         SetTestTickCount(5000);
         const QByteArray content = Pattern(5 * 512 + 100);
@@ -1295,7 +1274,6 @@ private slots:
         Wire w;
         w.f.core.m_bOverWrite = 1;
         w.f.core.m_strInbound = "/dev/";
-        w.f.NewTransfer(0);
         MessageBoxRecorder boxes;
         QVERIFY(w.Fetch("r", "full"));
         std::optional<QByteArray> reply;
@@ -1341,10 +1319,9 @@ private slots:
         QFETCH(QByteArray, lateOack);
         QFETCH(int, nInForce);
         CTime::SetTestTime(40000);
-        Wire w;
-        w.f.NewTransfer(bSending, 1024);
+        Wire w(bSending, 1024);
         QByteArray content = Pattern(3000);
-        QVERIFY(bSending ? w.Send(content) : w.Fetch());
+        QVERIFY(w.Start(content));
         if (bSending) {
             QCOMPARE(w.Exchange(firstAnswer), Some(Data(1, content.left(nInForce))));
         } else if (firstAnswer.at(1) == 6) {
@@ -1406,8 +1383,7 @@ private slots:
         QFETCH(int, nLength);
         QFETCH(bool, bAccepted);
         CTime::SetTestTime(41000);
-        Wire w;
-        w.f.NewTransfer(0, nAsked);
+        Wire w(0, nAsked);
         QVERIFY(w.Fetch());
         UdpPeer early; // on the server's host, from a port of its own
         QByteArray first = Data(1, Pattern(nLength - 4, 3));
@@ -1478,8 +1454,7 @@ private slots:
         QFETCH(QByteArray, firstAnswer);
         QFETCH(int, nGranted);
         QFETCH(QByteArray, reply);
-        Wire w;
-        w.f.NewTransfer(bSending, nAsked);
+        Wire w(bSending, nAsked);
         int nDefault = 1 << 20;
         int nMost = 1 << 20;
         CAsyncSocket::SetBufferSizeHook([&](int, int nRequested, int* pGranted) {
@@ -1488,7 +1463,7 @@ private slots:
         });
         MessageBoxRecorder boxes;
         const QByteArray content = Pattern(9000);
-        QVERIFY(bSending ? w.Send(content) : w.Fetch());
+        QVERIFY(w.Start(content));
         QCOMPARE(w.T().m_nBlockSize, nAsked); // offered whole
         nDefault = 100;
         nMost = nGranted;
@@ -1529,9 +1504,8 @@ private slots:
         QFETCH(QString, strHost);
         QFETCH(bool, bStarted);
         Wire w;
-        w.f.NewTransfer(0);
         MessageBoxRecorder boxes;
-        int bResult = w.T().StartFetch("r", "got.bin", strHost, w.listener.Port(), 1);
+        int bResult = w.StartCall({.strHost = strHost});
         if (!bStarted) {
             QCOMPARE(bResult, 0);
             QCOMPARE(boxes.texts, QStringList{"Client : Error sending to host : 9022"}); // EINVAL
@@ -1569,16 +1543,10 @@ private slots:
         QFETCH(int, nStart);
         const time_t t0 = nStart;
         CTime::SetTestTime(t0);
-        Wire w;
-        w.f.NewTransfer(bSending, 512, 10);
+        Wire w(bSending, 512, 10);
         QByteArray content = Pattern(2000);
-        if (bSending) {
-            QVERIFY(w.Send(content));
-            QCOMPARE(w.Exchange(Ack(0)), Some(Data(1, content.left(512))));
-        } else {
-            QVERIFY(w.Fetch());
-            QCOMPARE(w.Exchange(Data(1, content.left(512))), Some(Ack(1)));
-        }
+        QVERIFY(w.Start(content));
+        QCOMPARE(w.Exchange(w.FirstAnswer(content)), Some(w.FirstReply(content)));
         QList<int> activeWhileOpen;
         auto whileOpen = [&] {
             // The user reads it for a minute while idle processing goes on.
@@ -1638,9 +1606,8 @@ private slots:
         w.f.core.m_bOverWrite = 0;
         if (bExists)
             w.f.WriteLocal("got.bin", old);
-        w.f.NewTransfer(0);
         MessageBoxHandler previous = SetMessageBoxHandler(nullptr);
-        int bResult = w.T().StartFetch("r", "got.bin", "127.0.0.1", w.listener.Port(), 1);
+        int bResult = w.StartCall({});
         SetMessageBoxHandler(previous);
         QCOMPARE(bResult, bExists ? 0 : 1);
         QCOMPARE(w.T().m_bActive, bExists ? 0 : 1);
@@ -1667,9 +1634,8 @@ private slots:
         CTime::SetTestTime(t0 + nClosedAhead);
         { CModalScope dialog; }
         CTime::SetTestTime(t0);
-        Wire w;
-        w.f.NewTransfer(bSending, 512, 10);
-        QVERIFY(bSending ? w.Send(Pattern(2000)) : w.Fetch());
+        Wire w(bSending, 512, 10);
+        QVERIFY(w.Start(Pattern(2000)));
         CTime::SetTestTime(t0 + 10);
         w.T().CheckTimeout();
         QCOMPARE(w.T().m_bActive, 1);

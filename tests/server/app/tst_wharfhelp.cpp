@@ -1,14 +1,13 @@
-// The server's help: Help Topics and F1 open the help window at the
-// contents, every link of every page leads to a page and anchor that exist,
-// and every control of the server's windows explains itself in What's This.
+// The server's help: the shared help checks over the server's pages,
+// commands and windows, and what only the server has: its Help Topics entry
+// and the view's rows.
 #include "AddressDialogs.h"
 #include "AppSetup.h"
 #include "BusyDialogs.h"
-#include "HelpChecks.h"
+#include "HelpSuite.h"
 #include "Icons.h"
 #include "MainFrame.h"
 #include "MessageBox.h"
-#include "Modal.h"
 #include "NotifyDialogs.h"
 #include "OptionsSheet.h"
 #include "WharfApp.h"
@@ -22,128 +21,45 @@
 using namespace help_checks;
 
 namespace {
-const QString kFolder = ":/wharfkeep/help";
-
-QSet<QWidget*> VisibleWindows() {
-    QSet<QWidget*> windows;
-    for (QWidget* p : QApplication::topLevelWidgets())
-        if (p->isVisible())
-            windows << p;
-    return windows;
-}
-
-// The server started as a user starts it, on a screen.
-struct ShownServer {
+// The server started as a user starts it, on a screen or without one.
+struct Server : ShownProgram {
     AppSetup setup;
     CWharfApp app;
-    ShownServer() {
+    const bool bScreen;
+    std::unique_ptr<QWidget> pOwned;
+    std::unique_ptr<CBusyDialogWindow> pBusy;
+
+    explicit Server(bool bScreenIn = true) : bScreen(bScreenIn) {
         if (!app.InitInstance())
             qFatal("the server did not start");
+        if (!bScreen)
+            return;
         // The test platform has no screen; the help is for one.
         SetHeadless(false);
         app.MainFrame()->activateWindow();
         if (!QTest::qWaitForWindowActive(app.MainFrame()))
             qWarning("the main window did not become active");
     }
-    ~ShownServer() { SetHeadless(true); }
-};
-} // namespace
-
-class TestWharfHelp : public QObject {
-    Q_OBJECT
-private slots:
-    void initTestCase() { InitWharfkeepResources(); }
-
-    void helpCommandsOpenTheContents_data() {
-        QTest::addColumn<QString>("command");
-        QTest::newRow("Help, Help Topics") << "menu";
-        QTest::newRow("F1") << "F1";
-    }
-    void helpCommandsOpenTheContents() {
-        QFETCH(QString, command);
-        ShownServer server;
-        CMainFrame* pFrame = server.app.MainFrame();
-        auto give = [&] {
-            if (command == "menu")
-                pFrame->Action(ID_HELP_FINDER)->trigger();
-            else
-                QTest::keyClick(pFrame, Qt::Key_F1);
-        };
-        give();
-        CHelpWindow* pHelp = pFrame->HelpWindow();
-        QVERIFY(pHelp && pHelp->isVisible());
-        QCOMPARE(pHelp->windowTitle(), QString("Wharfkeep Help"));
-        QCOMPARE(pHelp->Browser()->source(), QUrl("qrc:/wharfkeep/help/index.html"));
-        QCOMPARE(pHelp->Browser()->documentTitle(), QString("Wharfkeep Help: Contents"));
-        // Not modal: nothing is held while it is open.
-        QVERIFY(!CModalScope::IsOpen());
-        QVERIFY(!QApplication::activeModalWidget());
-        // Read elsewhere, closed, asked for again: the same window, at the contents.
-        pHelp->ShowTopic("options.html#port");
-        QVERIFY(QTest::qWaitForWindowActive(pHelp));
-        QTest::keyClick(pHelp, Qt::Key_Escape);
-        QVERIFY(!pHelp->isVisible());
-        pFrame->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(pFrame));
-        give();
-        QCOMPARE(pFrame->HelpWindow(), pHelp);
-        QVERIFY(pHelp->isVisible());
-        QCOMPARE(pHelp->Browser()->source(), QUrl("qrc:/wharfkeep/help/index.html"));
-        QCOMPARE(pFrame->Action(ID_HELP_FINDER)->text(), QString("&Help Topics\tF1"));
-        QCOMPARE(pFrame->Action(ID_HELP_FINDER)->statusTip(), QString("List Help topics"));
+    ~Server() override {
+        pBusy.reset();
+        pOwned.reset();
+        if (bScreen)
+            SetHeadless(true);
     }
 
-    void nothingOpensWithoutAScreen() {
-        AppSetup setup;
-        CWharfApp app;
-        QVERIFY(app.InitInstance());
-        QVERIFY(IsHeadless());
-        const QSet<QWidget*> before = VisibleWindows();
-        app.MainFrame()->Action(ID_HELP_FINDER)->trigger();
-        QTest::keyClick(app.MainFrame(), Qt::Key_F1);
-        QVERIFY(!app.MainFrame()->HelpWindow());
-        QCOMPARE(VisibleWindows(), before);
+    QWidget* MainWindow() const override { return app.MainFrame(); }
+    CHelpWindow* HelpWindow() const override { return app.MainFrame()->HelpWindow(); }
+    void Give(const QString& strCommand) override {
+        if (strCommand == "F1")
+            QTest::keyClick(app.MainFrame(), Qt::Key_F1);
+        else
+            app.MainFrame()->Action(ID_HELP_FINDER)->trigger();
     }
-
-    void everyLinkLeadsToAPage_data() {
-        QTest::addColumn<QString>("page");
-        const QStringList pages = Pages(kFolder);
-        QVERIFY(pages.size() >= 10);
-        for (const QString& page : pages)
-            QTest::newRow(qPrintable(page)) << page;
-    }
-    void everyLinkLeadsToAPage() {
-        QFETCH(QString, page);
-        const QStringList broken =
-            BrokenLinks(kFolder, page) + LinksMissingTheirTarget(kFolder, page);
-        QVERIFY2(broken.isEmpty(), qPrintable(broken.join(", ")));
-    }
-
-    void everyPageIsReachableFromTheContents() {
-        QCOMPARE(UnreachablePages(kFolder, "index.html"), QStringList());
-    }
-
-    // Shift+F1 (or the toolbar's help button), then a click on any control,
-    // explains that control.
-    void everyControlExplainsItself_data() {
-        QTest::addColumn<QString>("window");
-        for (const char* window :
-             {"main window, bars", "main window, byte counts", "options, Inbound",
-              "options, Outbound", "options, Allow", "options, Deny", "options, Options",
-              "new client alert", "about", "port change", "stop serving", "multihomed host",
-              "listening address"})
-            QTest::newRow(window) << window;
-    }
-    void everyControlExplainsItself() {
-        QFETCH(QString, window);
-        ShownServer server;
-        std::unique_ptr<QWidget> pOwned;
-        std::unique_ptr<CBusyDialogWindow> pBusy;
-        QWidget* pWindow = server.app.MainFrame();
+    QWidget* Open(const QString& window) override {
         if (window == "main window, byte counts") {
-            server.app.MainFrame()->Action(ID_PROGRESS_VIEW)->trigger();
+            app.MainFrame()->Action(ID_PROGRESS_VIEW)->trigger();
         } else if (window.startsWith("options, ")) {
-            auto* pSheet = new COptions(server.app, server.app.MainFrame());
+            auto* pSheet = new COptions(app, app.MainFrame());
             pOwned.reset(pSheet);
             pSheet->show();
             for (int i = 0; i < pSheet->Tabs()->count(); ++i)
@@ -159,30 +75,58 @@ private slots:
             pBusy = std::make_unique<CBusyDialogWindow>(
                 window == "port change" ? BusyDialogKind::PortChange : BusyDialogKind::StopServing);
             pBusy->ShowDialog();
-            pWindow = pBusy->Window();
+            return pBusy->Window();
         } else if (window == "multihomed host") {
             pOwned = std::make_unique<CMultihomedDlg>(QStringList{"127.0.0.1", "127.0.0.2"},
                                                       AddressRole::Server);
         } else if (window == "listening address") {
             pOwned = std::make_unique<CListenAddressDlg>(AddressRole::Server);
         }
-        if (pOwned)
-            pWindow = pOwned.get();
-        pWindow->show();
-        QVERIFY(QTest::qWaitForWindowExposed(pWindow));
-        const QStringList controls = Unexplained(pWindow) + UnexplainedActions(pWindow);
-        QVERIFY2(controls.isEmpty(), qPrintable(controls.join(", ")));
-        // Asking about a control never works it.
-        QVERIFY(pWindow->isVisible());
-        QCOMPARE(server.app.m_bServing, 1);
+        return pOwned ? pOwned.get() : app.MainFrame();
+    }
+    bool Undisturbed() const override { return app.m_bServing == 1; }
+};
+
+HelpProgram Wharfkeep() {
+    const QString contents = "Wharfkeep Help: Contents";
+    return {
+        .strFolder = ":/wharfkeep/help",
+        .strWindowTitle = "Wharfkeep Help",
+        .nLeastPages = 10,
+        .strElsewhere = "options.html#port",
+        .commands = {{"Help, Help Topics", "index.html", contents}, {"F1", "index.html", contents}},
+        .windows = {"main window, bars", "main window, byte counts", "options, Inbound",
+                    "options, Outbound", "options, Allow", "options, Deny", "options, Options",
+                    "new client alert", "about", "port change", "stop serving", "multihomed host",
+                    "listening address"},
         // The alert takes any key as leave to go.
-        if (window != "new client alert")
-            QVERIFY(ShiftF1AsksWhatsThis(pWindow));
+        .closedByAnyKey = {"new client alert"}};
+}
+} // namespace
+
+class TestWharfHelp : public HelpSuite {
+    Q_OBJECT
+public:
+    TestWharfHelp() : HelpSuite(Wharfkeep()) {}
+
+protected:
+    void LoadPages() override { InitWharfkeepResources(); }
+    std::unique_ptr<ShownProgram> Start(bool bScreen) override {
+        return std::make_unique<Server>(bScreen);
+    }
+
+private slots:
+    void helpTopicsEntry() {
+        Server server;
+        QCOMPARE(server.app.MainFrame()->Action(ID_HELP_FINDER)->text(),
+                 QString("&Help Topics\tF1"));
+        QCOMPARE(server.app.MainFrame()->Action(ID_HELP_FINDER)->statusTip(),
+                 QString("List Help topics"));
     }
 
     // Each row's boxes let clicks through to the view, yet explain their own column.
     void viewRowsExplainTheirColumns() {
-        ShownServer server;
+        Server server;
         WhatsThisProbe probe;
         for (const CWharfView::Row& row : server.app.View()->m_rows) {
             const QList<QWidget*> controls{row.pClient, row.pTx,       row.pRx,
