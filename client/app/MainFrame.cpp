@@ -107,7 +107,7 @@ CMainFrame::CMainFrame(CSkifferApp* pApp)
     }
     AddPanes();
 
-    m_pView = new CSkifferView;
+    m_pView = new CSkifferView(*m_pApp);
     m_pDoc = new CSkifferDoc(m_pView);
     m_pDoc->OnNewDocument();
     setCentralWidget(m_pView);

@@ -21,10 +21,6 @@ const char* YesNo(int bFlag) {
 }
 } // namespace
 
-CSkifferApp* GetSkifferApp() {
-    return static_cast<CSkifferApp*>(GetSkifferCore());
-}
-
 CSkifferApp::CSkifferApp() {
     SetAppTitle(kAppTitle);
     SetHeadless(QGuiApplication::platformName() == "offscreen");

@@ -5,7 +5,7 @@
 #include "HelpWindow.h"
 #include "MessageBox.h"
 #include "ModalDialog.h"
-#include "SkifferApp.h"
+#include "SkifferCore.h"
 #include "SkifferIcon.h"
 #include "Tftp.h"
 #include "TransferSocket.h"
@@ -78,7 +78,7 @@ CBlockSizeDlg::CBlockSizeDlg(QWidget* pParent) : QDialog(pParent) {
 
 // ---------------------------------------------------------------------------
 
-CSkifferView::CSkifferView() {
+CSkifferView::CSkifferView(CSkifferCore& core) : m_core(core) {
     setObjectName("101");
     const CDialogUnits du(font());
 
@@ -209,13 +209,10 @@ QPushButton* CSkifferView::AddButton(int nId, const QString& text, const QRect& 
 }
 
 void CSkifferView::OnInitialUpdate() {
-    CSkifferApp* pApp = GetSkifferApp();
-    SetButtonNames(pApp ? pApp->m_bChangeButtons : 0);
-    if (pApp) {
-        m_strLocalFile = pApp->m_strLocal;
-        m_strRemoteFile = pApp->m_strRemote;
-        m_strHostField = pApp->m_strHost;
-    }
+    SetButtonNames(m_core.m_bChangeButtons);
+    m_strLocalFile = m_core.m_strLocal;
+    m_strRemoteFile = m_core.m_strRemote;
+    m_strHostField = m_core.m_strHost;
     UpdateData(false);
     m_pLocal->setCursorPosition(0);
     m_pRemote->setCursorPosition(0);
@@ -292,8 +289,7 @@ int CSkifferView::ValidateForm() {
     if (m_strRemoteFile.isEmpty())
         return 0;
     const QString strRemote = m_strRemoteFile.left(kMaxName);
-    CSkifferApp* pApp = GetSkifferApp();
-    if (pApp && pApp->m_bTruncate) {
+    if (m_core.m_bTruncate) {
         m_szRemote = ShortenName(strRemote);
         m_strRemoteFile = m_szRemote;
         SetEditText(m_pRemote, m_strRemoteFile);
@@ -319,11 +315,9 @@ int CSkifferView::ValidateForm() {
         AfxMessageBox("Timeout set to 30 seconds");
         m_nTimeout = kDefaultTimeout;
     }
-    if (pApp) {
-        pApp->m_strHost = m_szHost;
-        pApp->m_strLocal = m_szLocal;
-        pApp->m_strRemote = m_szRemote;
-    }
+    m_core.m_strHost = m_szHost;
+    m_core.m_strLocal = m_szLocal;
+    m_core.m_strRemote = m_szRemote;
     m_nBlockSize = LeadingNumber(m_pBlockSize->currentText());
     if (m_nBlockSize < kMinBlock || m_nBlockSize > kMaxBlock) {
         CBlockSizeDlg dialog(window());
@@ -331,8 +325,7 @@ int CSkifferView::ValidateForm() {
         m_nBlockSize = tftp::kDefaultBlockSize;
         m_pBlockSize->setEditText("512");
     }
-    if (pApp)
-        pApp->SaveStartup();
+    m_core.SaveStartup();
     return 1;
 }
 
@@ -340,7 +333,7 @@ bool CSkifferView::NewTransfer() {
     if (m_pTransfer && m_pTransfer->m_bActive)
         return false;
     m_pTransfer.reset();
-    m_pTransfer = std::make_unique<CTransferSocket>(*GetSkifferApp(), this);
+    m_pTransfer = std::make_unique<CTransferSocket>(m_core, this);
     return true;
 }
 
@@ -362,8 +355,7 @@ void CSkifferView::StartTransfer(int bSending) {
     m_pTransfer->m_bSending = bSending;
     m_pTransfer->m_nTimeout = m_nTimeout;
     m_pTransfer->m_nBlockSize = m_nBlockSize;
-    // Without an application (in tests) no window is asked for.
-    m_pTransfer->m_nWindowSize = GetSkifferApp() ? GetSkifferApp()->m_nWindow : 1;
+    m_pTransfer->m_nWindowSize = m_core.m_nWindow;
     m_pTransfer->m_bSendTimeout = m_bSendTimeout;
     if (bSending)
         m_pTransfer->StartSend(m_szRemote, m_szLocal, m_szHost, m_nPort, m_bBinary, QString());
@@ -393,7 +385,7 @@ bool CSkifferView::SendFile(const QString& strPath) {
     m_pTransfer->m_nTimeout = m_nTimeout;
     m_pTransfer->m_bSendTimeout = m_bSendTimeout;
     m_pTransfer->m_nBlockSize = m_nBlockSize;
-    m_pTransfer->m_nWindowSize = GetSkifferApp() ? GetSkifferApp()->m_nWindow : 1;
+    m_pTransfer->m_nWindowSize = m_core.m_nWindow;
     return m_pTransfer->StartSend(m_szRemote, m_szLocal, m_szHost, m_nPort, m_bBinary, strName) !=
            0;
 }

@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <memory>
 
+class CSkifferCore;
 class CTransferSocket;
 class CSkifferView;
 class QCheckBox;
@@ -55,7 +56,9 @@ public:
     static constexpr int kMaxName = 500;
     static constexpr int kMaxHost = 39;
 
-    CSkifferView();
+    // Reads and keeps the form's settings in core, which also runs the
+    // transfers it starts.
+    explicit CSkifferView(CSkifferCore& core);
     ~CSkifferView() override;
 
     void OnInitialUpdate();
@@ -114,6 +117,7 @@ private:
     QCheckBox* AddBox(int nId, const QString& text, const QRect& rect);
     QPushButton* AddButton(int nId, const QString& text, const QRect& rect);
 
+    CSkifferCore& m_core;
     std::unique_ptr<CTransferSocket> m_pTransfer;
     long m_nScale = 1; // bytes per percent of the current transfer
 

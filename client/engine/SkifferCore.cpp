@@ -11,6 +11,7 @@
 #include <climits>
 
 namespace {
+// One shared state at a time: the settings and the seams are the process's.
 CSkifferCore* g_pCore = nullptr;
 
 const char* const kOptions = "Options";
@@ -20,10 +21,6 @@ int ReadFlag(const QString& strValue) {
     return tftp::SameNoCase(strValue.toLatin1().constData(), "Yes") ? 1 : 0;
 }
 } // namespace
-
-CSkifferCore* GetSkifferCore() {
-    return g_pCore;
-}
 
 CSkifferCore::CSkifferCore() {
     assert(!g_pCore && "one shared state per process");

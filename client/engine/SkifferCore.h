@@ -66,6 +66,3 @@ public:
 private:
     std::unique_ptr<CProfile> m_pProfileWrites; // between Begin- and EndProfileWrites
 };
-
-// The one shared state of this process (the application object).
-CSkifferCore* GetSkifferCore();

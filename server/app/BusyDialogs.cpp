@@ -11,8 +11,9 @@
 #include <QVBoxLayout>
 
 CBusyDlgBase::CBusyDlgBase(const QStringList& texts, const QString& strDropHelp,
-                           const QString& strKeepHelp)
-    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+                           const QString& strKeepHelp, Answer onAnswer)
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      m_onAnswer(std::move(onAnswer)) {
     setWindowTitle("Executive decision time ...");
     setWhatsThis("Clients are being served: drop them now, or let them finish. Waiting does no "
                  "harm; the transfers go on meanwhile.");
@@ -45,14 +46,16 @@ CBusyDlgBase::CBusyDlgBase(const QStringList& texts, const QString& strDropHelp,
 
 // Neither button ends the dialog itself: the restart closes it.
 void CBusyDlgBase::accept() {
-    GetWharfCore()->RestartServing(true);
+    if (m_onAnswer)
+        m_onAnswer(true);
 }
 
 void CBusyDlgBase::reject() {
-    GetWharfCore()->RestartServing(false);
+    if (m_onAnswer)
+        m_onAnswer(false);
 }
 
-CPortChangeDlg::CPortChangeDlg()
+CPortChangeDlg::CPortChangeDlg(Answer onAnswer)
     : CBusyDlgBase({"The server is currently busy, if you press the 'Drop Clients' button now all "
                     "existing connections will be dropped and the new port assignment will take "
                     "place",
@@ -63,11 +66,12 @@ CPortChangeDlg::CPortChangeDlg()
                    "Drop Clients (Enter): ends every running transfer now, without telling the "
                    "clients, and moves the server to the new port.",
                    "Keep Clients (Escape): the transfers finish; the server stays on the old "
-                   "port until the program is started again.") {
+                   "port until the program is started again.",
+                   std::move(onAnswer)) {
     setObjectName("133");
 }
 
-CStopServingDlg::CStopServingDlg()
+CStopServingDlg::CStopServingDlg(Answer onAnswer)
     : CBusyDlgBase({"The server is currently busy, if you press the 'Drop Clients' button now all "
                     "existing connections will be dropped and the server will no longer serve",
                     "Pressing the 'Keep Clients' button will simply prevent the server from "
@@ -75,15 +79,16 @@ CStopServingDlg::CStopServingDlg()
                    "Drop Clients (Enter): ends every running transfer now, without telling the "
                    "clients; new clients are refused.",
                    "Keep Clients (Escape): the running transfers finish; new clients are "
-                   "refused.") {
+                   "refused.",
+                   std::move(onAnswer)) {
     setObjectName("134");
 }
 
-CBusyDialogWindow::CBusyDialogWindow(BusyDialogKind kind) {
+CBusyDialogWindow::CBusyDialogWindow(BusyDialogKind kind, CBusyDlgBase::Answer onAnswer) {
     if (kind == BusyDialogKind::PortChange)
-        m_pWindow = new CPortChangeDlg;
+        m_pWindow = new CPortChangeDlg(std::move(onAnswer));
     else
-        m_pWindow = new CStopServingDlg;
+        m_pWindow = new CStopServingDlg(std::move(onAnswer));
 }
 
 CBusyDialogWindow::~CBusyDialogWindow() {

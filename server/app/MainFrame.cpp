@@ -96,7 +96,7 @@ CMainFrame::CMainFrame(CWharfApp* pApp)
     connect(m_pToolBar, &QToolBar::visibilityChanged, Action(ID_VIEW_TOOLBAR),
             &QAction::setChecked);
 
-    m_pView = new CWharfView;
+    m_pView = new CWharfView(*m_pApp);
     setCentralWidget(m_pView);
     UpdateCommandUI();
     CStartupSplash::ShowSplash(this);

@@ -18,10 +18,6 @@ namespace {
 const char* const kAppTitle = "Wharfkeep";
 }
 
-CWharfApp* GetWharfApp() {
-    return static_cast<CWharfApp*>(GetWharfCore());
-}
-
 CWharfApp::CWharfApp() {
     SetAppTitle(kAppTitle);
     SetHeadless(QGuiApplication::platformName() == "offscreen");
@@ -91,7 +87,7 @@ CSlotView* CWharfApp::SlotView() {
 }
 
 CBusyDialog* CWharfApp::CreateBusyDialog(BusyDialogKind kind) {
-    return new CBusyDialogWindow(kind);
+    return new CBusyDialogWindow(kind, [this](bool bDropClients) { RestartServing(bDropClients); });
 }
 
 void CWharfApp::RenewDocument() {

@@ -54,6 +54,3 @@ private:
     std::unique_ptr<CIdleDriver> m_pIdle;
     CMainFrame* m_pMainWnd = nullptr;
 };
-
-// The application object of this process, when there is one.
-CWharfApp* GetWharfApp();

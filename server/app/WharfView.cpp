@@ -77,7 +77,7 @@ void SetState(QCheckBox* pBox, int nState) {
 }
 } // namespace
 
-CWharfView::CWharfView(QWidget* pParent) : QWidget(pParent) {
+CWharfView::CWharfView(CWharfCore& core, QWidget* pParent) : QWidget(pParent), m_core(core) {
     setObjectName("101");
     // The form's small font, so that counts like 34000000/33517056 fit.
     QFont small = font();
@@ -163,7 +163,7 @@ void CWharfView::ClientArrived(int nSlot, const QString& strAddress) {
     if (!pRow)
         return;
     pRow->strClient = strAddress;
-    if (window()->isMinimized() && GetWharfCore()->m_bAlertWhenMinimised) {
+    if (window()->isMinimized() && m_core.m_bAlertWhenMinimised) {
         if (!m_pAlert)
             m_pAlert = new CClientAlert;
         m_pAlert->ShowAlert(strAddress);
@@ -264,22 +264,20 @@ void CWharfView::SetViewType(int nType) {
 }
 
 void CWharfView::OnInitialUpdate() {
-    CWharfCore* pCore = GetWharfCore();
-    SetViewType(pCore->m_bDisplay);
+    SetViewType(m_core.m_bDisplay);
     if (!m_pTimer) {
         m_pTimer = new QTimer(this);
         connect(m_pTimer, &QTimer::timeout, this, &CWharfView::OnTimer);
     }
     m_pTimer->start(kTimerPeriodMs);
-    pCore->m_bSweepOnIdle = 0;
+    m_core.m_bSweepOnIdle = 0;
 }
 
 void CWharfView::OnTimer() {
-    CWharfCore* pCore = GetWharfCore();
-    if (pCore->m_pListener)
-        pCore->m_pListener->SweepSessions();
-    pCore->CheckDeferredRestart();
-    if (!pCore->m_pListener || pCore->m_pListener->m_nActiveClients == 0)
+    if (m_core.m_pListener)
+        m_core.m_pListener->SweepSessions();
+    m_core.CheckDeferredRestart();
+    if (!m_core.m_pListener || m_core.m_pListener->m_nActiveClients == 0)
         DestroyAlert();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SlotView.h"
+#include "WharfCore.h"
 
 #include <QPointer>
 #include <QString>
@@ -23,7 +24,8 @@ public:
     static constexpr int kTimerPeriodMs = 5000;
     static constexpr int kRefreshMs = 50;
 
-    explicit CWharfView(QWidget* pParent = nullptr);
+    // Shows core's slots and runs its sweep.
+    explicit CWharfView(CWharfCore& core, QWidget* pParent = nullptr);
     ~CWharfView() override;
 
     // What the engine reports of a slot (row 1 to 5); other rows are
@@ -84,6 +86,7 @@ protected:
     bool event(QEvent* pEvent) override;
 
 private:
+    CWharfCore& m_core;
     QLabel* m_pBytesLabel = nullptr;
     QLabel* m_pProgressLabel = nullptr;
     QLabel* m_pPercentLabel = nullptr;

@@ -16,6 +16,7 @@
 #include <cstdio>
 
 namespace {
+// One shared state at a time: the settings and the seams are the process's.
 CWharfCore* g_pCore = nullptr;
 
 const char* const kKeyPath[] = {"Software", "Harnwick", "Wharfkeep"};
@@ -52,10 +53,6 @@ constexpr uint32_t kAlertBit = 2;
 constexpr uint32_t kTsizeBit = 4;
 constexpr uint32_t kTimeoutBit = 8;
 } // namespace
-
-CWharfCore* GetWharfCore() {
-    return g_pCore;
-}
 
 CWharfCore::CWharfCore() {
     assert(!g_pCore && "one shared state per process");

@@ -150,6 +150,3 @@ public:
     // Where the lines go; tests record them instead.
     virtual void LogLine(const QString& strLine);
 };
-
-// The one shared state of this process (the application object).
-CWharfCore* GetWharfCore();
