@@ -2,7 +2,7 @@
 
 #include "ListenSocket.h"
 #include "NotifyDialogs.h"
-#include "WharfApp.h"
+#include "WharfCore.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "SlotView.h"
-#include "WharfCore.h"
 
 #include <QPointer>
 #include <QString>
@@ -9,6 +8,7 @@
 #include <cstdint>
 
 class CClientAlert;
+class CWharfCore;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -16,7 +16,7 @@ class QProgressBar;
 class QTimer;
 
 // The five-row progress view: one row per client slot, filled from the
-// engine's slot messages; its 5-second timer drives the time-out sweep.
+// engine's slot calls; its 5-second timer drives the time-out sweep.
 class CWharfView : public QWidget, public CSlotView {
     Q_OBJECT
 public:
