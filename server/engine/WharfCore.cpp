@@ -31,6 +31,15 @@ int WindowSetting(std::optional<uint32_t> stored) {
     return static_cast<int>(std::clamp<int64_t>(n, tftp::kMinWindowSize, tftp::kMaxWindowSize));
 }
 
+// A stored number of slots: absent or unreadable is the default, and a
+// value out of range is brought into 1..kMaxSlots.
+int ClientsSetting(std::optional<uint32_t> stored) {
+    if (!stored)
+        return kSlots;
+    const int64_t n = static_cast<int32_t>(*stored);
+    return static_cast<int>(std::clamp<int64_t>(n, 1, kMaxSlots));
+}
+
 // "first-last" or one port, 1 to 65535; empty is any port. nullopt: not a
 // range.
 std::optional<CWharfCore::PortRange> ParsePortRange(const QString& strText) {
@@ -84,6 +93,7 @@ void CWharfCore::LoadSettings() {
     m_strTimeout = "30";
     m_nDefAddress = 255;
     m_nMaxWindow = kDefaultMaxWindow;
+    m_nMaxClients = kSlots;
 
     CProfile legacy(LegacyProfilePath());
     m_strInPath = legacy.GetProfileString("Options", "Incoming");
@@ -128,6 +138,7 @@ void CWharfCore::LoadSettings() {
     m_bDisplay = static_cast<int>(key.QueryDword("bDisplay").value_or(0));
     m_nDefAddress = static_cast<int>(key.QueryDword("nDefAddress").value_or(255));
     m_nMaxWindow = WindowSetting(key.QueryDword("MaxWindow"));
+    m_nMaxClients = ClientsSetting(key.QueryDword("MaxClients"));
     readText("PortRange", m_strPortRange);
     key.Close();
     ApplyPortRange();
@@ -171,6 +182,7 @@ void CWharfCore::SaveSettings() {
     key.SetDword("bDelete", nDelete);
     key.SetDword("nDefAddress", static_cast<uint32_t>(m_nDefAddress));
     key.SetDword("MaxWindow", static_cast<uint32_t>(m_nMaxWindow));
+    key.SetDword("MaxClients", static_cast<uint32_t>(m_nMaxClients));
     key.SetString("PortRange", m_strPortRange);
     key.Close();
 }

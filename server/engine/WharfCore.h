@@ -19,7 +19,10 @@ public:
 };
 enum class BusyDialogKind { PortChange, StopServing };
 
+// Transfers served at once unless MaxClients says otherwise, and the most
+// it may say.
 constexpr int kSlots = 5;
+constexpr int kMaxSlots = 256;
 constexpr int kListEntries = 10;
 
 // The server's shared state, without any window: the settings, the serving
@@ -53,6 +56,9 @@ public:
     // that asks for one; 1 never grants the option.
     int m_nMaxWindow = kDefaultMaxWindow;
     static constexpr int kDefaultMaxWindow = 64;
+    // How many transfers run at once (1 to kMaxSlots); a lab that boots at
+    // once needs more than the default.
+    int m_nMaxClients = kSlots;
     // The ports transfers talk from, as typed ("50000-50100"); empty: any.
     QString m_strPortRange;
 

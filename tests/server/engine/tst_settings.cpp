@@ -47,6 +47,7 @@ private slots:
         QCOMPARE(core.m_bAllowTsize, 1);
         QCOMPARE(core.m_bAllowTimeout, 1);
         QCOMPARE(core.m_nDefAddress, 255);
+        QCOMPARE(core.m_nMaxClients, 5);
         QCOMPARE(core.m_bServing, 1);
         QVERIFY(boxes.texts.isEmpty());
     }
@@ -86,6 +87,34 @@ private slots:
         core.SaveSettings();
         QCOMPARE(QSettings(KeyFile(home), QSettings::IniFormat).value("PortRange").toString(),
                  stored);
+    }
+
+    // The slots: a stored number out of 1..256 is brought to the nearest
+    // bound, an unreadable one is the default; what is in force is saved.
+    void maxClientsSetting_data() {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<int>("inForce");
+        QTest::newRow("absent: five") << QVariant() << 5;
+        QTest::newRow("a lab") << QVariant(64) << 64;
+        QTest::newRow("one") << QVariant(1) << 1;
+        QTest::newRow("the most") << QVariant(256) << 256;
+        QTest::newRow("none: one") << QVariant(0) << 1;
+        QTest::newRow("too many: the most") << QVariant(1000) << 256;
+        QTest::newRow("negative: one") << QVariant(-3) << 1;
+        QTest::newRow("not a number: five") << QVariant("many") << 5;
+    }
+    void maxClientsSetting() {
+        QFETCH(QVariant, stored);
+        QFETCH(int, inForce);
+        TempConfigHome home;
+        Store(home,
+              stored.isValid() ? QVariantMap{{"MaxClients", stored}} : QVariantMap{{"Port", "69"}});
+        RecordingCore core;
+        core.LoadSettings();
+        QCOMPARE(core.m_nMaxClients, inForce);
+        core.SaveSettings();
+        QCOMPARE(QSettings(KeyFile(home), QSettings::IniFormat).value("MaxClients").toInt(),
+                 inForce);
     }
 
     void keyWithOnlyPort() {
