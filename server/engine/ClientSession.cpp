@@ -57,7 +57,19 @@ bool LeavesDirectory(const QByteArray& name) {
     return std::any_of(parts.begin(), parts.end(), [](const QByteArray& p) { return p == ".."; });
 }
 
+QByteArray FolderName(QByteArray name) {
+    name.replace('\\', '/');
+    qsizetype nLeading = 0;
+    while (nLeading < name.size() && name[nLeading] == '/')
+        ++nLeading;
+    return name.mid(nLeading);
+}
+
 namespace {
+// Counts ends, so that the slot of the session that ended first is the
+// first taken by a new request.
+uint64_t g_nEnds = 0;
+
 // The path with every link and "." resolved, or empty when some part of it
 // does not exist.
 QByteArray ResolvedPath(const QByteArray& path) {
@@ -126,6 +138,7 @@ void CClientSession::Attach(CSessionOwner* pOwner, int nSlot, const sockaddr_in&
     m_nSlot = nSlot;
     m_peerAddr = peer;
     m_strLocalAddress = strLocalAddress;
+    m_nRequestTick = GetTickCount();
     int n = std::min(nRequestSize, kRequestSize);
     std::memcpy(m_abRequest, pRequest, static_cast<size_t>(n));
     std::copy(pRequest, pRequest + n, m_pBuffer.begin());
@@ -145,6 +158,7 @@ void CClientSession::End(const QString& strResult) {
     CloseFile();
     m_ePhase = strResult == QLatin1String(CWharfCore::kTransferComplete) ? Phase::Completed
                                                                          : Phase::Failed;
+    m_nEndOrder = ++g_nEnds;
     ReportEnd(strResult);
 }
 
@@ -262,7 +276,7 @@ std::optional<CClientSession::RequestedFile> CClientSession::ReadRequest() {
     const bool bRead = m_nOpcode == OP_RRQ;
     int nPos = 2;
     RequestedFile file;
-    file.name = RequestField(m_abRequest, nPos);
+    file.name = FolderName(RequestField(m_abRequest, nPos));
     file.bForced = bRead && pCore->m_bForce == 1;
     file.directory = QFile::encodeName(bRead ? pCore->m_strOutPath : pCore->m_strInPath);
     m_strPath =
@@ -571,6 +585,7 @@ void CClientSession::OnReceive(int nErrorCode) {
         return;
     }
     m_tLastActivity = CTime::GetCurrentTime().GetTime();
+    m_bClientSpoke = true;
     if (m_nReceived < 4)
         return;
     if (!IsActive()) {

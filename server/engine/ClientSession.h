@@ -106,6 +106,12 @@ public:
         return m_nOpcode == tftp::OP_WRQ && m_ePhase == Phase::Completed;
     }
     void Linger() { m_ePhase = Phase::Lingering; }
+    // Sessions that ended earlier have a lower number; 0 while running.
+    uint64_t EndOrder() const { return m_nEndOrder; }
+    // When the request came (tick count), and whether the client has sent
+    // nothing to this session since: a requester that never answers.
+    unsigned long long RequestTick() const { return m_nRequestTick; }
+    bool SilentSinceRequest() const { return !m_bClientSpoke; }
     // Seconds of silence from the client after which the transfer is given
     // up: six times its own time-out when it sent one, else the setting.
     long GiveUpSeconds(long nSetting) const { return m_nTimeout != 0 ? 6L * m_nTimeout : nSetting; }
@@ -193,6 +199,9 @@ private:
     QByteArray m_firstAnswer;               // an OACK or ACK 0, kept until the client answers it
     Phase m_ePhase = Phase::FirstAnswer;
     bool m_bEndReported = false;
+    uint64_t m_nEndOrder = 0;
+    unsigned long long m_nRequestTick = 0;
+    bool m_bClientSpoke = false;
     uint64_t m_nAckedBytes = 0; // of a read: what the client has confirmed
     uint64_t m_nAckedBlocks = 0;
     bool m_bFinalSent = false; // of a read: the short block that ends the file is out
@@ -212,3 +221,8 @@ QByteArray RequestField(const uint8_t* pRequest, int& nPos);
 // True when a requested file name would leave the configured directory:
 // absolute, or holding a ".." component (with '/' or '\' as separator).
 bool LeavesDirectory(const QByteArray& name);
+
+// A requested name as a place in the folder: boot loaders send names as
+// their firmware sees them, GRUB with a leading '/', Windows boot files with
+// '\' between folders.
+QByteArray FolderName(QByteArray name);

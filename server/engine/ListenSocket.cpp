@@ -15,7 +15,9 @@ const uint8_t CListenSocket::kServiceRefused[27] = {0,   5,   0,   0,   'S', 'e'
 const uint8_t CListenSocket::kNoFreeSlot[21] = {
     0, 5, 0, 0, 'T', 'o', 'o', ' ', 'M', 'a', 'n', 'y', ' ', 'C', 'l', 'i', 'e', 'n', 't', 's', 0};
 
-CListenSocket::CListenSocket(CWharfCore& core) : m_core(core) {}
+CListenSocket::CListenSocket(CWharfCore& core)
+    : m_pSession(static_cast<size_t>(std::clamp(core.m_nMaxClients, 1, kMaxSlots)), nullptr),
+      m_nRetries(m_pSession.size(), 0), m_core(core) {}
 
 CListenSocket::~CListenSocket() {
     for (CClientSession*& pSession : m_pSession) {
@@ -103,7 +105,11 @@ void CListenSocket::OnReceive(int nErrorCode) {
         if (HandleRepeatedRequest())
             return;
         if (!CreateSession()) {
-            ReportRefusal(n, "Too Many Clients: every slot is taken");
+            const QByteArray result =
+                QString("Too Many Clients: every slot holds a live transfer (MaxClients is %1)")
+                    .arg(SlotLimit())
+                    .toLatin1();
+            ReportRefusal(n, result.constData());
             Refuse(kNoFreeSlot, sizeof kNoFreeSlot);
         }
     }
@@ -136,7 +142,7 @@ bool CListenSocket::HandleRepeatedRequest() {
         m_lingering.erase(it);
         break;
     }
-    for (int i = 0; i < kSlots; ++i) {
+    for (int i = 0; IsSlot(i); ++i) {
         CClientSession* pSession = m_pSession[i];
         if (!pSession || !pSession->IsFromPeer(m_peerAddr))
             continue;
@@ -161,31 +167,82 @@ bool CListenSocket::HandleRepeatedRequest() {
     return false;
 }
 
+int CListenSocket::SlotLimit() const {
+    return std::clamp(m_core.m_nMaxClients, 1, kMaxSlots);
+}
+
+// A slot is free the moment its transfer ends: a request takes an empty slot,
+// else the slot of the session that ended first. When every slot holds a
+// live transfer, a requester that has said nothing since its request for a
+// while gives way: a few datagrams from a host that never answers must not
+// hold the server for a whole time-out.
+int CListenSocket::ChooseSlot() {
+    const int nLimit = SlotLimit();
+    if (static_cast<int>(m_pSession.size()) < nLimit) {
+        m_pSession.resize(static_cast<size_t>(nLimit), nullptr);
+        m_nRetries.resize(static_cast<size_t>(nLimit), 0);
+    }
+    int nEmpty = -1, nEnded = -1, nSilent = -1, nLive = 0;
+    for (int i = 0; IsSlot(i); ++i) {
+        const CClientSession* pSession = m_pSession[i];
+        if (pSession && pSession->IsActive())
+            ++nLive;
+        if (i >= nLimit)
+            continue;
+        if (!pSession) {
+            if (nEmpty < 0)
+                nEmpty = i;
+        } else if (!pSession->IsActive()) {
+            if (nEnded < 0 || pSession->EndOrder() < m_pSession[nEnded]->EndOrder())
+                nEnded = i;
+        } else if (pSession->SilentSinceRequest() &&
+                   (nSilent < 0 || pSession->RequestTick() < m_pSession[nSilent]->RequestTick())) {
+            nSilent = i;
+        }
+    }
+    if (nLive < nLimit && nEmpty >= 0)
+        return nEmpty;
+    if (nLive < nLimit && nEnded >= 0) {
+        ReleaseSlot(nEnded);
+        return nEnded;
+    }
+    if (nSilent >= 0 && GetTickCount() - m_pSession[nSilent]->RequestTick() > kSilentRequesterMs) {
+        m_pSession[nSilent]->End(CClientSession::kClientSilent);
+        ReleaseSlot(nSilent);
+        return nSilent;
+    }
+    return -1;
+}
+
 bool CListenSocket::CreateSession() {
     CWharfCore* pCore = &m_core;
-    for (int i = 0; i < kSlots; ++i) {
-        if (m_pSession[i])
-            continue;
-        CClientSession* pSession = new (std::nothrow) CClientSession(m_core);
-        if (!pSession) {
-            AfxMessageBox("Error : Cannot create new client");
-            continue;
-        }
-        m_pSession[i] = pSession;
-        pSession->Attach(this, i, m_peerAddr, m_strLocalAddress, m_abRequest, kRequestSize);
-        m_nRetries[i] = 0;
-        pCore->Slots().ClientArrived(i + 1, DottedAddress(m_peerAddr));
-        // Counted before the request is parsed, so a view or a sweep that runs
-        // inside the parse (a modal message) sees the slot as occupied.
-        ++m_nActiveClients;
-        pSession->ParseRequest();
-        return true;
+    const int i = ChooseSlot();
+    if (i < 0)
+        return false;
+    CClientSession* pSession = new (std::nothrow) CClientSession(m_core);
+    if (!pSession) {
+        AfxMessageBox("Error : Cannot create new client");
+        return false;
     }
-    return false;
+    m_pSession[i] = pSession;
+    pSession->Attach(this, i, m_peerAddr, m_strLocalAddress, m_abRequest, kRequestSize);
+    m_nRetries[i] = 0;
+    pCore->Slots().ClientArrived(i + 1, DottedAddress(m_peerAddr));
+    // Counted before the request is parsed, so a view or a sweep that runs
+    // inside the parse (a modal message) sees the slot as occupied.
+    ++m_nActiveClients;
+    pSession->ParseRequest();
+    return true;
+}
+
+int CListenSocket::LiveClients() const {
+    return static_cast<int>(
+        std::count_if(m_pSession.begin(), m_pSession.end(),
+                      [](const CClientSession* p) { return p && p->IsActive(); }));
 }
 
 void CListenSocket::ReleaseSlot(int i) {
-    if (i < 0 || i >= kSlots || !m_pSession[i])
+    if (!IsSlot(i) || !m_pSession[i])
         return;
     m_core.Slots().SlotFreed(i + 1);
     --m_nActiveClients;
@@ -193,7 +250,7 @@ void CListenSocket::ReleaseSlot(int i) {
     m_pSession[i] = nullptr;
     m_nRetries[i] = 0;
     if (pSession->IsCompletedStore()) {
-        if (m_lingering.size() >= static_cast<size_t>(kSlots)) {
+        if (m_lingering.size() >= static_cast<size_t>(SlotLimit())) {
             delete m_lingering.front();
             m_lingering.erase(m_lingering.begin());
         }
@@ -225,9 +282,7 @@ void CListenSocket::SweepSessions() {
     }
     const time_t now = CTime::GetCurrentTime().GetTime();
     SweepLingering(now, static_cast<long>(nSetting));
-    if (m_nActiveClients == 0)
-        return;
-    for (int i = 0; i < kSlots; ++i) {
+    for (int i = 0; m_nActiveClients != 0 && IsSlot(i); ++i) {
         CClientSession* pSession = m_pSession[i];
         if (!pSession)
             continue;
@@ -241,10 +296,15 @@ void CListenSocket::SweepSessions() {
             ReleaseSlot(i);
         }
     }
+    // Slots above a lowered setting go once their transfers have.
+    while (static_cast<int>(m_pSession.size()) > SlotLimit() && !m_pSession.back()) {
+        m_pSession.pop_back();
+        m_nRetries.pop_back();
+    }
 }
 
 bool CListenSocket::CountRetransmission(int i) {
-    if (i < 0 || i >= kSlots || m_nRetries[i] >= kMaxRetries)
+    if (!IsSlot(i) || m_nRetries[i] >= kMaxRetries)
         return false;
     ++m_nRetries[i];
     ShowRetransmission(i);
@@ -252,12 +312,12 @@ bool CListenSocket::CountRetransmission(int i) {
 }
 
 void CListenSocket::ShowRetransmission(int i) {
-    if (i >= 0 && i < kSlots)
+    if (IsSlot(i))
         m_core.Slots().Retransmitted(i + 1);
 }
 
 void CListenSocket::NoteProgress(int i) {
-    if (i >= 0 && i < kSlots)
+    if (IsSlot(i))
         m_nRetries[i] = 0;
 }
 
@@ -273,7 +333,7 @@ bool CListenSocket::FileInUse(dev_t device, ino_t inode, bool bForWrite,
 }
 
 bool CListenSocket::FreeEndedTransfer() {
-    for (int i = 0; i < kSlots; ++i) {
+    for (int i = 0; IsSlot(i); ++i) {
         if (m_pSession[i] && !m_pSession[i]->IsActive()) {
             ReleaseSlot(i);
             return true;

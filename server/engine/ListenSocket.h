@@ -9,15 +9,19 @@
 #include <sys/types.h>
 #include <vector>
 
-// The server's socket on the TFTP port and its table of five client slots.
-// Every datagram that reaches it is a would-be new client: it is refused with
-// one of two ready-made ERROR packets, dropped, or handed to a new session.
+// The server's socket on the TFTP port and its table of client slots (as
+// many as MaxClients). Every datagram that reaches it is a would-be new
+// client: it is refused with one of two ready-made ERROR packets, dropped, or
+// handed to a new session.
 class CListenSocket : public CAsyncSocket, public CSessionOwner {
 public:
     static constexpr int kRequestSize = tftp::kMaxRequestSize;
     static constexpr int kMaxRetries = 5;
     static constexpr unsigned long kMinTimeout = 30;
     static constexpr unsigned long kMaxTimeout = 7200;
+    // A requester silent this long after its request may lose its slot to a
+    // new request when every slot is taken.
+    static constexpr unsigned long long kSilentRequesterMs = 2000;
 
     // Serves with the settings and reports to the views of core.
     explicit CListenSocket(CWharfCore& core);
@@ -28,10 +32,13 @@ public:
     bool CreateSession();
     // Frees slot i: the view is told, the count lowered, the session deleted.
     void ReleaseSlot(int i);
-    // The sweep over the five slots: frees ended sessions and gives up those
+    // The sweep over the slots: frees ended sessions and gives up those
     // whose client has been silent too long (their own timers send lost
     // packets again).
     void SweepSessions();
+    // Transfers still running; ended ones may hold a slot until the sweep
+    // or the next request frees it.
+    int LiveClients() const;
 
     // A retransmission that the client asked for by repeating itself counts
     // against slot i's budget, so that a client cannot make the server send
@@ -59,8 +66,10 @@ public:
     static const uint8_t kServiceRefused[27];
     static const uint8_t kNoFreeSlot[21];
 
-    CClientSession* m_pSession[kSlots] = {};
-    int m_nRetries[kSlots] = {};
+    // One entry per slot; at least MaxClients long, longer only while a
+    // transfer runs on in a slot above a lowered setting.
+    std::vector<CClientSession*> m_pSession;
+    std::vector<int> m_nRetries;
     sockaddr_in m_peerAddr{};
     QString m_strLocalAddress;
     int m_nActiveClients = 0;
@@ -74,6 +83,11 @@ private:
     void ReportRefusal(int nLength, const char* pszResult);
     // A request from a client that holds a slot already; true when handled.
     bool HandleRepeatedRequest();
+    // The slot a new request goes into, emptied for it; -1 when every slot
+    // holds a live transfer whose client is not a silent requester.
+    int ChooseSlot();
+    int SlotLimit() const;
+    bool IsSlot(int i) const { return i >= 0 && i < static_cast<int>(m_pSession.size()); }
     void SweepLingering(time_t now, long nSetting);
 
     CWharfCore& m_core;

@@ -16,7 +16,7 @@ CBusyDialog* CWharfCore::CreateBusyDialog(BusyDialogKind) {
 }
 
 bool CWharfCore::IsBusy() const {
-    return m_pListener && m_pListener->m_nActiveClients != 0;
+    return m_pListener && m_pListener->LiveClients() != 0;
 }
 
 void CWharfCore::RestartServing(bool bReplaceListener) {
@@ -78,7 +78,7 @@ void CWharfCore::OnPortChanged() {
 }
 
 void CWharfCore::CheckDeferredRestart() {
-    if (m_pListener && m_pListener->m_nActiveClients == 0 && (m_pPortChangeDlg || m_pStopDlg))
+    if (m_pListener && (m_pPortChangeDlg || m_pStopDlg) && m_pListener->LiveClients() == 0)
         RestartServing(true);
 }
 

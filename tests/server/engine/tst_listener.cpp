@@ -1,6 +1,9 @@
 #include "ServerFixture.h"
 
 #include <QtTest>
+#include <csignal>
+#include <memory>
+#include <sys/resource.h>
 
 namespace {
 const QByteArray kServiceRefused("\0\5\0\0Service not available\0\0", 27);
@@ -50,7 +53,56 @@ uint16_t FreeRange(int n) {
             return nFirst;
     }
 }
+// How the transfer in the first slot stands when the next request comes.
+enum class Ending { Completed, Refused, ClientError, DiskFull, Live };
+
+void EndTransfer(Ending ending, RawClient& client) {
+    switch (ending) {
+    case Ending::Completed:
+        QCOMPARE(client.Request(Rrq("small.bin")), std::optional<QByteArray>(Data(1, "tiny")));
+        client.Send(Ack(1));
+        break;
+    case Ending::Refused:
+        QVERIFY(client.Request(Rrq("none.bin")));
+        break;
+    case Ending::ClientError:
+        QVERIFY(client.Request(Rrq()));
+        client.Send(ErrorPacket(8, "User aborted the transfer"));
+        break;
+    case Ending::DiskFull: {
+        // A file size limit makes the write fail as on a full disk.
+        QCOMPARE(client.Request(MakeRequest(2, "up.bin", "octet")),
+                 std::optional<QByteArray>(Ack(0)));
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit none = saved;
+        none.rlim_cur = 0;
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &none) == 0);
+        const auto answer = client.Exchange(Data(1, "short"));
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        QVERIFY(answer && answer->startsWith(QByteArray("\0\5\0\3", 4)));
+        break;
+    }
+    case Ending::Live:
+        QVERIFY(client.Request(Rrq()));
+        QVERIFY(client.Exchange(Ack(1)));
+        break;
+    }
+    PumpEvents(20); // the client's last datagram is taken in
+}
+
+QList<QPair<int, int>> Seen(const QList<RecordingCore::Note>& notes) {
+    QList<QPair<int, int>> seen;
+    for (const auto& note : notes)
+        if (note.nMessage != WM_SLOT_PROGRESS)
+            seen << qMakePair(note.nMessage, note.nSlot);
+    return seen;
+}
 } // namespace
+
+Q_DECLARE_METATYPE(Ending)
 
 class TestListener : public QObject {
     Q_OBJECT
@@ -321,6 +373,7 @@ private slots:
 
     void lowestFreeSlotAndSixthRequesterRefused() {
         Server server;
+        server.WriteOut("file.bin", Pattern(2000)); // every transfer goes on
         UdpPeer peers[7];
         for (int i = 0; i < 3; ++i)
             QCOMPARE(server.AnswerTo(peers[i], Rrq()), std::nullopt);
@@ -340,7 +393,8 @@ private slots:
 
         QList<QPair<int, int>> seen;
         for (const auto& note : server.core.notes)
-            seen << qMakePair(note.nMessage, note.nSlot);
+            if (note.nMessage == WM_SLOT_CLIENT || note.nMessage == WM_SLOT_IDLE)
+                seen << qMakePair(note.nMessage, note.nSlot);
         QCOMPARE(seen, (QList<QPair<int, int>>{{WM_SLOT_CLIENT, 1},
                                                {WM_SLOT_CLIENT, 2},
                                                {WM_SLOT_CLIENT, 3},
@@ -348,6 +402,136 @@ private slots:
                                                {WM_SLOT_CLIENT, 2},
                                                {WM_SLOT_CLIENT, 4},
                                                {WM_SLOT_CLIENT, 5}}));
+    }
+
+    // A slot is free the moment its transfer ends, however it ended: the
+    // next request takes it at once, as if the sweep had just freed it.
+    void slotFreeTheMomentItsTransferEnds_data() {
+        QTest::addColumn<Ending>("ending");
+        QTest::addColumn<QString>("line"); // the first transfer's; OUT/, IN/ the folders
+        QTest::newRow("completed")
+            << Ending::Completed << "read OUT/small.bin: 4 bytes in 1 block, complete";
+        QTest::newRow("refused with an ERROR")
+            << Ending::Refused << "read OUT/none.bin: 0 bytes in 0 blocks, failed: File not found";
+        QTest::newRow("cut off by the client's ERROR")
+            << Ending::ClientError
+            << "read OUT/file.bin: 0 bytes in 0 blocks, failed: the client sent ERROR 8 \"User "
+               "aborted the transfer\"";
+        QTest::newRow("failed") << Ending::DiskFull
+                                << "write IN/up.bin: 0 bytes in 0 blocks, failed: Disk full";
+        QTest::newRow("live: never taken") << Ending::Live << "";
+    }
+    void slotFreeTheMomentItsTransferEnds() {
+        QFETCH(Ending, ending);
+        QFETCH(QString, line);
+        Server server;
+        server.core.m_nMaxClients = 2;
+        server.WriteOut("file.bin", Pattern(2000));
+        server.WriteOut("small.bin", "tiny");
+        server.core.lines.clear();
+        RawClient first(server.nPort), second(server.nPort), next(server.nPort);
+        EndTransfer(ending, first);
+        EndTransfer(Ending::Live, second);
+        server.core.notes.clear();
+        const auto answer = next.Request(Rrq("small.bin"), 500);
+        const QString strNext = QString("127.0.0.1:%1 ").arg(next.peer.Port());
+        if (ending == Ending::Live) {
+            QCOMPARE(answer, std::optional<QByteArray>(kTooManyClients));
+            QCOMPARE(server.core.notes.size(), 0);
+            QCOMPARE(server.core.lines,
+                     QStringList{strNext + "read small.bin: 0 bytes in 0 blocks, failed: Too Many "
+                                           "Clients: every slot holds a live transfer "
+                                           "(MaxClients is 2)"});
+            return;
+        }
+        QCOMPARE(answer, std::optional<QByteArray>(Data(1, "tiny")));
+        QCOMPARE(next.nSessionPort == first.nSessionPort, false);
+        QCOMPARE(
+            Seen(server.core.notes),
+            (QList<QPair<int, int>>{{WM_SLOT_IDLE, 1}, {WM_SLOT_CLIENT, 1}, {WM_SLOT_DETAILS, 1}}));
+        QCOMPARE(server.core.notes[2].strText, server.outDir + "small.bin");
+        line.replace("OUT/", server.outDir).replace("IN/", server.inDir);
+        QCOMPARE(server.core.lines,
+                 QStringList{QString("127.0.0.1:%1 ").arg(first.peer.Port()) + line});
+        next.Send(Ack(1));
+        QTRY_COMPARE_WITH_TIMEOUT(server.core.lines.size(), 2, 1000);
+        QCOMPARE(server.core.lines[1],
+                 strNext + "read " + server.outDir + "small.bin: 4 bytes in 1 block, complete");
+        QCOMPARE(server.pListener->LiveClients(), 1);
+    }
+
+    void slotThatEndedFirstIsTakenFirst() {
+        Server server;
+        server.core.m_nMaxClients = 3;
+        server.WriteOut("file.bin", Pattern(2000));
+        RawClient a(server.nPort), b(server.nPort), c(server.nPort);
+        for (RawClient* p : {&a, &b, &c})
+            QVERIFY(p->Request(Rrq()));
+        b.Send(ErrorPacket(0, "first")); // slot 2 ends first, then slot 1
+        PumpEvents(20);
+        a.Send(ErrorPacket(0, "second"));
+        PumpEvents(20);
+        server.core.notes.clear();
+        RawClient d(server.nPort), e(server.nPort), f(server.nPort);
+        QVERIFY(d.Request(Rrq()));
+        QVERIFY(e.Request(Rrq()));
+        QCOMPARE(f.Request(Rrq(), 300), std::optional<QByteArray>(kTooManyClients));
+        QCOMPARE(Seen(server.core.notes), (QList<QPair<int, int>>{{WM_SLOT_IDLE, 2},
+                                                                  {WM_SLOT_CLIENT, 2},
+                                                                  {WM_SLOT_DETAILS, 2},
+                                                                  {WM_SLOT_IDLE, 1},
+                                                                  {WM_SLOT_CLIENT, 1},
+                                                                  {WM_SLOT_DETAILS, 1}}));
+    }
+
+    // Requesters that never answer hold every slot: after 2 s of their
+    // silence a new request takes the slot of the one that asked first; a
+    // client that answers is never displaced.
+    void silentRequestersGiveWay() {
+        Server server;
+        server.WriteOut("file.bin", Pattern(2000));
+        std::vector<std::unique_ptr<RawClient>> held;
+        for (int i = 0; i < kSlots; ++i) {
+            held.push_back(std::make_unique<RawClient>(server.nPort));
+            QVERIFY(held.back()->Request(Rrq()));
+        }
+        QVERIFY(held[2]->Exchange(Ack(1))); // slot 3 answers
+        CClientSession* pAnswering = server.Session(3);
+        RawClient early(server.nPort);
+        AdvanceTestTickCount(2000);
+        QCOMPARE(early.Request(Rrq(), 300), std::optional<QByteArray>(kTooManyClients));
+        AdvanceTestTickCount(1);
+        server.core.lines.clear();
+        server.core.notes.clear();
+        std::vector<std::unique_ptr<RawClient>> fresh;
+        for (int i = 0; i < kSlots - 1; ++i) {
+            fresh.push_back(std::make_unique<RawClient>(server.nPort));
+            QCOMPARE(fresh.back()->Request(Rrq(), 500)->left(4), Data(1, {}));
+        }
+        QCOMPARE(Seen(server.core.notes), (QList<QPair<int, int>>{{WM_SLOT_IDLE, 1},
+                                                                  {WM_SLOT_CLIENT, 1},
+                                                                  {WM_SLOT_DETAILS, 1},
+                                                                  {WM_SLOT_IDLE, 2},
+                                                                  {WM_SLOT_CLIENT, 2},
+                                                                  {WM_SLOT_DETAILS, 2},
+                                                                  {WM_SLOT_IDLE, 4},
+                                                                  {WM_SLOT_CLIENT, 4},
+                                                                  {WM_SLOT_DETAILS, 4},
+                                                                  {WM_SLOT_IDLE, 5},
+                                                                  {WM_SLOT_CLIENT, 5},
+                                                                  {WM_SLOT_DETAILS, 5}}));
+        QCOMPARE(server.core.lines.size(), kSlots - 1);
+        for (int i : {0, 1, 3, 4})
+            QVERIFY(server.core.lines.contains(
+                QString("127.0.0.1:%1 read %2file.bin: 0 bytes in 0 blocks, failed: the client "
+                        "stopped answering")
+                    .arg(held[i]->peer.Port())
+                    .arg(server.outDir)));
+        // The newcomers asked just now, and the answering client stays.
+        RawClient last(server.nPort);
+        QCOMPARE(last.Request(Rrq(), 300), std::optional<QByteArray>(kTooManyClients));
+        QCOMPARE(server.Session(3), pAnswering);
+        QVERIFY(pAnswering->IsActive());
     }
 
     void releaseResetsTheSlot() {

@@ -124,10 +124,17 @@ private slots:
             QTest::addRow("%s sub/../../secret", kind)
                 << op << QByteArray("sub/../../secret") << kError2;
             QTest::addRow("%s ..\\secret", kind) << op << QByteArray("..\\secret") << kError2;
-            QTest::addRow("%s absolute", kind) << op << QByteArray("/tmp/secret") << kError2;
-            QTest::addRow("%s backslash absolute", kind) << op << QByteArray("\\secret") << kError2;
+            // A leading slash is taken off, so these stay inside the folder.
+            QTest::addRow("%s /../secret", kind) << op << QByteArray("/../secret") << kError2;
+            QTest::addRow("%s \\..\\secret", kind) << op << QByteArray("\\..\\secret") << kError2;
+            QTest::addRow("%s sub\\..\\..\\secret", kind)
+                << op << QByteArray("sub\\..\\..\\secret") << kError2;
             QTest::addRow("%s sub/..", kind) << op << QByteArray("sub/..") << kError2;
+            QTest::addRow("%s a link out", kind) << op << QByteArray("/out-link") << kError2;
         }
+        // Inside the folder there is no tmp/secret: the name is no way out.
+        QTest::newRow("read /tmp/secret") << 1 << QByteArray("/tmp/secret") << kError1;
+        QTest::newRow("write /tmp/secret") << 2 << QByteArray("/tmp/secret") << kError2;
     }
     void refusedNames() {
         QFETCH(int, opcode);
@@ -140,6 +147,8 @@ private slots:
         QVERIFY(secret.open(QIODevice::WriteOnly));
         secret.write("keep");
         secret.close();
+        for (const QString& folder : {server.outDir, server.inDir})
+            QVERIFY(QFile::link(secret.fileName(), folder + "out-link"));
         RawClient client(server.nPort);
         QCOMPARE(client.Request(MakeRequest(opcode, name, "octet")),
                  std::optional<QByteArray>(answer));
@@ -160,6 +169,51 @@ private slots:
         RawClient client(server.nPort);
         QCOMPARE(client.Request(MakeRequest(1, "boot/Image..v2", "octet")),
                  std::optional<QByteArray>(Data(1, "abc")));
+    }
+
+    // Boot loaders' names: GRUB's leading slash, Windows' backslashes. The
+    // row and the log line show the file as found in the folder.
+    void bootLoaderNamesServedFromTheFolder_data() {
+        QTest::addColumn<int>("opcode");
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QString>("local");
+        for (int op : {1, 2}) {
+            const char* kind = op == 1 ? "read" : "write";
+            QTest::addRow("%s /a", kind) << op << QByteArray("/a") << "a";
+            QTest::addRow("%s //a", kind) << op << QByteArray("//a") << "a";
+            QTest::addRow("%s \\a\\b", kind) << op << QByteArray("\\a\\b") << "a/b";
+            QTest::addRow("%s GRUB module", kind)
+                << op << QByteArray("/boot/grub/x86_64-efi/normal.mod")
+                << "boot/grub/x86_64-efi/normal.mod";
+            QTest::addRow("%s \\Boot\\BCD", kind) << op << QByteArray("\\Boot\\BCD") << "Boot/BCD";
+        }
+    }
+    void bootLoaderNamesServedFromTheFolder() {
+        QFETCH(int, opcode);
+        QFETCH(QByteArray, name);
+        QFETCH(QString, local);
+        ServerFixture server;
+        const QString folder = opcode == 1 ? server.outDir : server.inDir;
+        QDir().mkpath(QFileInfo(folder + local).path());
+        if (opcode == 1)
+            server.WriteOut(local, "boot");
+        server.core.lines.clear();
+        RawClient client(server.nPort);
+        const auto answer = client.Request(MakeRequest(opcode, name, "octet"));
+        if (opcode == 1) {
+            QCOMPARE(answer, std::optional<QByteArray>(Data(1, "boot")));
+            QCOMPARE(client.Exchange(Ack(1), 300), std::nullopt);
+        } else {
+            QCOMPARE(answer, std::optional<QByteArray>(Ack(0)));
+            QCOMPARE(client.Exchange(Data(1, "sent"), 2000), std::optional<QByteArray>(Ack(1)));
+            QCOMPARE(server.ReadIn(local), QByteArray("sent"));
+        }
+        const QList<RecordingCore::Note>& notes = server.core.notes;
+        QCOMPARE(notes.size() > 1 ? notes[1].strText : QString(), folder + local);
+        QCOMPARE(server.core.lines,
+                 QStringList{QString("127.0.0.1:%1 %2 %3: 4 bytes in 1 block, complete")
+                                 .arg(client.peer.Port())
+                                 .arg(opcode == 1 ? "read" : "write", folder + local)});
     }
 
     void forcedFileServesEveryRead() {

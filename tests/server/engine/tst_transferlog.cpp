@@ -173,7 +173,8 @@ private slots:
                "the address lists";
         QTest::newRow("every slot taken")
             << Run::AllSlotsTaken
-            << "read f.bin: 0 bytes in 0 blocks, failed: Too Many Clients: every slot is taken";
+            << "read f.bin: 0 bytes in 0 blocks, failed: Too Many Clients: every slot holds a "
+               "live transfer (MaxClients is 5)";
     }
     void oneLinePerTransferAsItEnds() {
         QFETCH(Run, run);
