@@ -82,6 +82,33 @@ private slots:
         QCOMPARE(Probe(server.nPort), std::optional<QByteArray>(Data(1, Pattern(512))));
     }
 
+    // A transfer that has ended holds its slot until the sweep or the next
+    // request, but no stop or port change waits for it.
+    void endedTransfersKeepNobodyWaiting_data() {
+        QTest::addColumn<bool>("portChange");
+        QTest::newRow("stop") << false;
+        QTest::newRow("port change") << true;
+    }
+    void endedTransfersKeepNobodyWaiting() {
+        QFETCH(bool, portChange);
+        ServerFixture server;
+        server.WriteOut("f.bin", Pattern(700));
+        Reader done(server.nPort);
+        done.Finish();
+        QCOMPARE(server.pListener->m_nActiveClients, 1);
+        const uint16_t nNewPort = FreeUdpPort();
+        if (portChange) {
+            server.core.m_strPort = QString::number(nNewPort);
+            server.core.OnPortChanged();
+        } else {
+            server.core.OnStopServing();
+        }
+        QCOMPARE(server.core.nDialogsMade, 0);
+        QCOMPARE(server.core.nRenewals, portChange ? 1 : 0);
+        QCOMPARE(Probe(portChange ? nNewPort : server.nPort),
+                 std::optional<QByteArray>(portChange ? Data(1, Pattern(512)) : kServiceRefused));
+    }
+
     void startWhileTheStopDialogIsOpen() {
         ServerFixture server;
         server.WriteOut("f.bin", Pattern(1500));
