@@ -167,6 +167,36 @@ private slots:
         QCOMPARE(server.pListener->m_nActiveClients, 0);
     }
 
+    // Names as boot loaders and their users type them: GRUB's leading
+    // slash (curl sends what follows the port's slash), Windows' backslashes.
+    void bootLoaderNames_data() {
+        QTest::addColumn<QString>("client");
+        QTest::addColumn<QString>("remote");
+        QTest::newRow("tftp-hpa /boot/grub") << "tftp-hpa"
+                                             << "/boot/grub/grub.cfg";
+        QTest::newRow("curl //boot/grub") << "curl"
+                                          << "/boot/grub/grub.cfg";
+        QTest::newRow("busybox \\boot\\grub") << "busybox"
+                                              << "\\boot\\grub\\grub.cfg";
+    }
+    void bootLoaderNames() {
+        QFETCH(QString, client);
+        QFETCH(QString, remote);
+        ServerFixture server(ServerFixture::Ticks::Real);
+        QVERIFY(QDir().mkpath(server.outDir + "boot/grub"));
+        const QByteArray content = Text(30);
+        server.WriteOut("boot/grub/grub.cfg", content);
+        QTemporaryDir clientDir;
+        const QString local = clientDir.path() + "/grub.cfg";
+        QString output;
+        QVERIFY2(RunClient(ClientCommand(client, true, "octet", 512, server.nPort, remote, local),
+                           20000, &output),
+                 qPrintable(output));
+        QFile file(local);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), content);
+    }
+
     void readBeyond65535Blocks() {
         ServerFixture server(ServerFixture::Ticks::Real);
         QTemporaryDir clientDir;
