@@ -6,7 +6,7 @@
 namespace fuzz {
 
 void FuzzWharfCore::CheckSlot(int nSlot) {
-    Check(nSlot >= 1 && nSlot <= kSlots, "a slot outside 1 to 5 was reported");
+    Check(nSlot >= 1 && nSlot <= kMaxSlots, "a slot outside 1 to kMaxSlots was reported");
 }
 
 void FuzzWharfCore::TransferProgress(int nSlot, const SlotProgress& p) {

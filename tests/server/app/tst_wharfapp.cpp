@@ -19,6 +19,8 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTabBar>
@@ -110,6 +112,12 @@ QStringList UnnamedControls(QWidget* pWindow) {
 
 template <typename T> T* Find(CWharfView* pView, int nId) {
     return qobject_cast<T*>(pView->Control(nId));
+}
+
+// A row's controls, left to right.
+QList<QWidget*> Cells(const CWharfView::Row& row) {
+    return {row.pClient, row.pTx,       row.pRx,      row.pFile,
+            row.pBytes,  row.pProgress, row.pPercent, row.pBin};
 }
 } // namespace
 
@@ -359,20 +367,20 @@ private slots:
     // accessibility, find every control by a name.
     void everyControlIsNamed_data() {
         QTest::addColumn<QString>("window");
-        for (const char* window :
-             {"main frame", "options sheet", "alert", "about", "multihomed, server",
-              "multihomed, client", "listening address", "port change", "stop serving"})
+        for (const char* window : {"main frame", "main frame, 64 rows", "options sheet", "alert",
+                                   "about", "multihomed, server", "multihomed, client",
+                                   "listening address", "port change", "stop serving"})
             QTest::newRow(window) << window;
     }
     void everyControlIsNamed() {
         QFETCH(QString, window);
-        Setup setup;
+        Setup setup(window.endsWith("64 rows") ? QVariantMap{{"MaxClients", 64}} : QVariantMap());
         CWharfApp app;
         QVERIFY(app.InitInstance());
         std::unique_ptr<QWidget> pOwned;
         std::unique_ptr<CBusyDialogWindow> pBusy;
         QWidget* pWindow = nullptr;
-        if (window == "main frame") {
+        if (window.startsWith("main frame")) {
             pWindow = app.MainFrame();
         } else if (window == "options sheet") {
             auto* pSheet = new COptions(app);
@@ -405,12 +413,22 @@ private slots:
         QVERIFY2(unnamed.isEmpty(), qPrintable("unnamed: " + unnamed.join(", ")));
     }
 
+    void viewRowsAreNamedByColumnAndRow_data() {
+        QTest::addColumn<int>("clients");
+        QTest::newRow("five") << 5;
+        QTest::newRow("one") << 1;
+        QTest::newRow("64") << 64;
+        QTest::newRow("the most") << kMaxSlots;
+    }
     void viewRowsAreNamedByColumnAndRow() {
-        Setup setup;
+        QFETCH(int, clients);
+        Setup setup({{"MaxClients", clients}});
         CWharfApp app;
         QVERIFY(app.InitInstance());
         CWharfView* pView = app.View();
-        for (int r = 1; r <= CWharfView::kRows; ++r) {
+        QCOMPARE(pView->RowCount(), clients);
+        // The first five rows keep their ids.
+        for (int r = 1; r <= std::min(clients, 5); ++r) {
             const int base = 1000 + 6 * (r - 1);
             const QList<std::pair<int, QString>> names{
                 {base, "Client"},   {base + 2, "Tx"},    {base + 3, "Rx"},
@@ -419,6 +437,146 @@ private slots:
             for (const auto& [nId, column] : names)
                 QCOMPARE(AccessibleName(pView->Control(nId)), QString("%1 %2").arg(column).arg(r));
         }
+        // Every control of every row is found by an id of its own, which no
+        // heading or other row has.
+        QSet<int> ids{101, 1031, 1032, 1033};
+        const QStringList columns{"Client", "Tx", "Rx", "File", "Bytes", "Progress", "%", "Bin"};
+        for (int r = 1; r <= clients; ++r) {
+            const QList<QWidget*> cells = Cells(pView->m_rows[r - 1]);
+            for (int c = 0; c < cells.size(); ++c) {
+                const int nId = cells[c]->objectName().toInt();
+                QVERIFY2(!ids.contains(nId), qPrintable(cells[c]->objectName()));
+                ids << nId;
+                QCOMPARE(pView->Control(nId), cells[c]);
+                QCOMPARE(AccessibleName(cells[c]), QString("%1 %2").arg(columns[c]).arg(r));
+            }
+        }
+    }
+
+    // Five rows fill the view; more scroll beneath the headings, and the
+    // scroll bar hides nothing.
+    void viewRowsFitOrScroll_data() {
+        QTest::addColumn<int>("clients");
+        QTest::addColumn<int>("viewType");
+        QTest::newRow("five") << 5 << 1;
+        QTest::newRow("six") << 6 << 1;
+        QTest::newRow("64, bars") << 64 << 1;
+        QTest::newRow("64, counts") << 64 << 0;
+    }
+    void viewRowsFitOrScroll() {
+        QFETCH(int, clients);
+        QFETCH(int, viewType);
+        Setup setup({{"MaxClients", clients}, {"bDisplay", viewType}});
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        CWharfView* pView = app.View();
+        QScrollArea* pArea = pView->RowsArea();
+        QScrollBar* pBar = pArea->verticalScrollBar();
+        const bool bScrolls = clients > 5;
+        QCOMPARE(pBar->isVisible(), bScrolls);
+        QCOMPARE(pBar->maximum() > 0, bScrolls);
+        // Whatever shows lies within the view and left of the scroll bar;
+        // the headings stay above the rows area.
+        const int nRight = bScrolls ? pBar->mapTo(pView, QPoint()).x() : pView->width();
+        QList<QWidget*> shown;
+        for (QLabel* pHeading : pView->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+            QVERIFY(pHeading->geometry().bottom() < pArea->geometry().top());
+            shown << pHeading;
+        }
+        for (const CWharfView::Row& row : pView->m_rows)
+            shown << Cells(row);
+        for (QWidget* p : shown) {
+            const QRect box(p->mapTo(pView, QPoint()), p->size());
+            QVERIFY2(!p->isVisibleTo(pView) || (box.left() >= 0 && box.right() < nRight),
+                     qPrintable(AccessibleName(p) + " " + p->objectName()));
+        }
+        // The bar scrolls the last row into view, whole.
+        pBar->setValue(pBar->maximum());
+        const QRect viewport(QPoint(), pArea->viewport()->size());
+        for (QWidget* p : Cells(pView->m_rows.back()))
+            QVERIFY(viewport.contains(QRect(p->mapTo(pArea->viewport(), QPoint()), p->size())));
+    }
+
+    // A report shows in its own row and nowhere else; the rows follow the
+    // setting, and a live transfer keeps its row when the setting drops.
+    void viewRowsFollowTheSetting_data() {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<QStringList>("steps"); // set:N, tick, report:SLOT, free:SLOT
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QList<int>>("shown"); // the rows with a transfer
+        using L = QList<int>;
+        QTest::newRow("64, report to the last") << 64 << QStringList{"report:64"} << 64 << L{64};
+        QTest::newRow("64, report to row 6") << 64 << QStringList{"report:6"} << 64 << L{6};
+        QTest::newRow("raised, next tick") << 5 << QStringList{"set:64", "tick"} << 64 << L{};
+        QTest::newRow("raised, next client")
+            << 5 << QStringList{"set:12", "report:1"} << 12 << L{1};
+        QTest::newRow("slot beyond the rows") << 5 << QStringList{"report:9"} << 9 << L{9};
+        QTest::newRow("slot beyond the most") << 5 << QStringList{"report:257"} << 5 << L{};
+        QTest::newRow("lowered, free rows go") << 64 << QStringList{"set:3", "tick"} << 3 << L{};
+        QTest::newRow("lowered, a live row stays")
+            << 64 << QStringList{"report:40", "set:5", "tick"} << 40 << L{40};
+        QTest::newRow("lowered, then the live row is freed")
+            << 64 << QStringList{"report:40", "set:5", "tick", "free:40", "tick"} << 5 << L{};
+        QTest::newRow("lowered, a client arrives below")
+            << 64 << QStringList{"report:40", "set:5", "report:2"} << 40 << L{2, 40};
+    }
+    void viewRowsFollowTheSetting() {
+        QFETCH(int, stored);
+        QFETCH(QStringList, steps);
+        QFETCH(int, rows);
+        QFETCH(QList<int>, shown);
+        Setup setup({{"MaxClients", stored}});
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        CWharfView* pView = app.View();
+        QCOMPARE(pView->RowCount(), stored);
+        for (const QString& step : steps) {
+            const int n = step.section(':', 1).toInt();
+            if (step.startsWith("set:")) {
+                app.m_nMaxClients = n;
+            } else if (step == "tick") {
+                pView->OnTimer();
+            } else if (step.startsWith("free:")) {
+                pView->SlotFreed(n);
+            } else {
+                pView->ClientArrived(n, QString("10.0.0.%1").arg(n));
+                pView->TransferDetails(n, "/srv/boot.img", true, true);
+            }
+        }
+        pView->FlushControls();
+        QCOMPARE(pView->RowCount(), rows);
+        QCOMPARE(pView->RowsArea()->verticalScrollBar()->isVisible(), rows > 5);
+        for (int r = 1; r <= rows; ++r) {
+            const CWharfView::Row& row = pView->m_rows[r - 1];
+            const bool bHere = shown.contains(r);
+            QCOMPARE(row.pClient->text(), bHere ? QString("10.0.0.%1").arg(r) : QString());
+            QCOMPARE(row.pTx->checkState(), bHere ? Qt::Checked : Qt::PartiallyChecked);
+        }
+    }
+
+    // However many transfers report however often, the controls follow a
+    // few times a second, and only in the rows that changed.
+    void viewRefreshesOnlyChangedRows() {
+        Setup setup({{"MaxClients", 64}});
+        CWharfApp app;
+        QVERIFY(app.InitInstance());
+        CWharfView* pView = app.View();
+        QList<int> changes(64);
+        for (int r = 0; r < 64; ++r)
+            connect(pView->m_rows[r].pProgress, &QProgressBar::valueChanged, this,
+                    [&changes, r] { ++changes[r]; });
+        for (int nBlock = 1; nBlock <= 50; ++nBlock)
+            for (int nSlot = 1; nSlot <= 64; ++nSlot)
+                pView->TransferProgress(nSlot, {true, 100, uint64_t(nBlock)});
+        QCOMPARE(changes, QList<int>(64, 0)); // nothing per block
+        QTRY_COMPARE_WITH_TIMEOUT(changes, QList<int>(64, 1), 20 * CWharfView::kRefreshMs);
+        QCOMPARE(pView->m_rows[63].pProgress->value(), 50);
+        // A row nobody reported to is left as it is.
+        pView->m_rows[9].pClient->setText("left alone");
+        pView->ClientArrived(20, "10.0.0.20");
+        pView->FlushControls();
+        QCOMPARE(pView->m_rows[19].pClient->text(), QString("10.0.0.20"));
+        QCOMPARE(pView->m_rows[9].pClient->text(), QString("left alone"));
     }
 
     void busyDialogsAskWithTheirOwnTexts_data() {

@@ -14,6 +14,7 @@
 #include "WharfView.h"
 
 #include <QCheckBox>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QtTest>
 #include <memory>
@@ -124,11 +125,23 @@ private slots:
                  QString("List Help topics"));
     }
 
-    // Each row's boxes let clicks through to the view, yet explain their own column.
+    // Each row's boxes let clicks through to the view, yet explain their own
+    // column, in rows scrolled into view too.
+    void viewRowsExplainTheirColumns_data() {
+        QTest::addColumn<int>("clients");
+        QTest::newRow("five rows") << 5;
+        QTest::newRow("64 rows") << 64;
+    }
     void viewRowsExplainTheirColumns() {
+        QFETCH(int, clients);
         Server server;
+        server.app.m_nMaxClients = clients;
+        CWharfView* pView = server.app.View();
+        pView->OnTimer();
+        QCOMPARE(pView->RowCount(), clients);
         WhatsThisProbe probe;
-        for (const CWharfView::Row& row : server.app.View()->m_rows) {
+        for (const CWharfView::Row& row : pView->m_rows) {
+            pView->RowsArea()->ensureWidgetVisible(row.pClient);
             const QList<QWidget*> controls{row.pClient, row.pTx,       row.pRx,
                                            row.pFile,   row.pProgress, row.pBin};
             for (QWidget* pControl : controls) {
