@@ -49,6 +49,15 @@ int WindowFromText(const QString& text) {
     const auto n = tftp::LeadingDigits(text.toLatin1(), tftp::kMaxWindowSize);
     return static_cast<int>(std::max<unsigned long>(n, tftp::kMinWindowSize));
 }
+
+// Typed slots, the same way: empty is the default, out of range the nearest
+// bound.
+int ClientsFromText(const QString& text) {
+    if (text.isEmpty())
+        return kSlots;
+    const auto n = tftp::LeadingDigits(text.toLatin1(), kMaxSlots);
+    return static_cast<int>(std::max<unsigned long>(n, 1));
+}
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -117,6 +126,9 @@ const char* const kTimeoutHelp = "Timeout: the seconds a client may stay silent 
 const char* const kMaxWindowHelp = "Max Window: the most blocks a client may receive or send per "
                                    "acknowledgement when it asks for a window (RFC 7440), 1 to "
                                    "65535. 1 keeps every transfer lock-step; 64 is the default.";
+const char* const kMaxClientsHelp = "Max Clients: how many transfers the server runs at once, 1 "
+                                    "to 256; 5 is the default. Raise it for a lab whose machines "
+                                    "boot at once: each transfer takes one row of the window.";
 const char* const kDataPortsHelp =
     "Data Ports: the UDP ports transfers talk from, as a range such as 50000-50100, or one "
     "port. A firewall then needs only the listening port and this range open. Empty means any "
@@ -275,6 +287,7 @@ COther::COther() : CPropertyPage(108, "Options") {
     m_pMaxWindow = AddField(du, 1008, "Max Window", 125, 5, 50, "[0-9]{0,5}", kMaxWindowHelp);
     m_pPortRange = AddField(du, 1009, "Data Ports", 5, 92, 80, " *[0-9]{0,5} *-? *[0-9]{0,5} *",
                             kDataPortsHelp);
+    m_pMaxClients = AddField(du, 1010, "Max Clients", 125, 92, 50, "[0-9]{0,3}", kMaxClientsHelp);
     const char* const texts[4] = {"Do not show multihomed request box",
                                   "Show alert box when minimised", "Allow tSize option request",
                                   "Allow timeout option request"};
@@ -307,14 +320,15 @@ QLineEdit* COther::AddField(const CDialogUnits& du, int nId, const char* pszTitl
 }
 
 QString COther::Summary() const {
-    return "Options: the port, the time-out, the window, the data ports and how the server deals "
-           "with clients.";
+    return "Options: the port, the time-out, the window, the data ports, how many clients are "
+           "served at once and how the server deals with them.";
 }
 
 void COther::LoadFields(const CWharfCore& core) {
     m_strPort = core.m_strPort;
     m_strTimeout = core.m_strTimeout;
     m_strMaxWindow = QString::number(core.m_nMaxWindow);
+    m_strMaxClients = QString::number(core.m_nMaxClients);
     m_strPortRange = core.m_strPortRange;
     m_bAlert = core.m_bAlertWhenMinimised != 0;
     m_bTsize = core.m_bAllowTsize != 0;
@@ -332,6 +346,7 @@ void COther::OnInitPage() {
     SetEditText(m_pPort, m_strPort);
     SetEditText(m_pTimeout, m_strTimeout);
     SetEditText(m_pMaxWindow, m_strMaxWindow);
+    SetEditText(m_pMaxClients, m_strMaxClients);
     SetEditText(m_pPortRange, m_strPortRange);
     m_pBox[0]->setChecked(m_bNoAddressRequest);
     m_pBox[1]->setChecked(m_bAlert);
@@ -357,6 +372,10 @@ void COther::OnConfirm(CWharfCore& core) {
     core.m_nMaxWindow = WindowFromText(m_pMaxWindow->text());
     m_strMaxWindow = QString::number(core.m_nMaxWindow);
     SetEditText(m_pMaxWindow, m_strMaxWindow);
+    // The view follows at its next tick or client.
+    core.m_nMaxClients = ClientsFromText(m_pMaxClients->text());
+    m_strMaxClients = QString::number(core.m_nMaxClients);
+    SetEditText(m_pMaxClients, m_strMaxClients);
     // Only a change is put in force, so a range that is not one is reported
     // once, not at every Apply.
     m_strPortRange = m_pPortRange->text().trimmed();

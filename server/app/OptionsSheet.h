@@ -139,6 +139,7 @@ public:
     QString m_strPort;
     QString m_strTimeout;
     QString m_strMaxWindow;
+    QString m_strMaxClients;
     QString m_strPortRange;
     int m_bMultihomed = 0;            // the host had more than one address
     bool m_bNoAddressRequest = false; // box 1035
@@ -155,6 +156,7 @@ private:
     QLineEdit* m_pPort;
     QLineEdit* m_pTimeout;
     QLineEdit* m_pMaxWindow;
+    QLineEdit* m_pMaxClients;
     QLineEdit* m_pPortRange;
     QCheckBox* m_pBox[4];
 };

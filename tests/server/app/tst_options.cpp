@@ -3,6 +3,7 @@
 #include "OptionsSheet.h"
 #include "ServerFixture.h"
 #include "WharfApp.h"
+#include "WharfView.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -96,6 +97,7 @@ QVariant Setting(const CWharfCore& core, const QString& name) {
         {"bTimeout", core.m_bAllowTimeout},
         {"nDefAddress", core.m_nDefAddress},
         {"PortRange", core.m_strPortRange},
+        {"MaxClients", core.m_nMaxClients},
     };
     if (!values.contains(name))
         qFatal("unknown setting %s", qPrintable(name));
@@ -155,7 +157,7 @@ private slots:
         QCOMPARE(titles(Inbound), QStringList{"Inbound file path"});
         QCOMPARE(titles(Outbound), QStringList{"Outbound file path"});
         QCOMPARE(titles(Options),
-                 (QStringList{"Data Ports", "Max Window", "Timeout", "Use Port "}));
+                 (QStringList{"Data Ports", "Max Clients", "Max Window", "Timeout", "Use Port "}));
     }
 
     void copyOnOpening_data() {
@@ -176,6 +178,7 @@ private slots:
         QTest::newRow("time-out") << int(Options) << 1007 << QVariant("45");
         QTest::newRow("max window") << int(Options) << 1008 << QVariant("16");
         QTest::newRow("data ports") << int(Options) << 1009 << QVariant("7000-7009");
+        QTest::newRow("max clients") << int(Options) << 1010 << QVariant("48");
         QTest::newRow("alert when minimised") << int(Options) << 1036 << QVariant(false);
         QTest::newRow("tsize") << int(Options) << 1037 << QVariant(true);
         QTest::newRow("timeout option") << int(Options) << 1038 << QVariant(false);
@@ -198,6 +201,7 @@ private slots:
         core.m_strTimeout = "45";
         core.m_nMaxWindow = 16;
         core.m_strPortRange = "7000-7009";
+        core.m_nMaxClients = 48;
         core.m_bAlertWhenMinimised = 0;
         core.m_bAllowTsize = 1;
         core.m_bAllowTimeout = 0;
@@ -371,6 +375,10 @@ private slots:
             << QStringList{"type:4:1007:"} << "Timeout" << QVariant("");
         QTest::newRow("data ports, blanks trimmed")
             << QStringList{"type:4:1009: 6000 - 6009 "} << "PortRange" << QVariant("6000 - 6009");
+        QTest::newRow("max clients")
+            << QStringList{"type:4:1010:64"} << "MaxClients" << QVariant(64);
+        QTest::newRow("max clients emptied: the default")
+            << QStringList{"type:4:1010:"} << "MaxClients" << QVariant(5);
         QTest::newRow("alert off") << QStringList{"click:4:1036"} << "bAlert" << QVariant(0);
         QTest::newRow("tsize off") << QStringList{"click:4:1037"} << "bTsize" << QVariant(0);
         QTest::newRow("timeout option off")
@@ -389,6 +397,7 @@ private slots:
             core.m_strAllow[i] = QString("old-allow-%1").arg(i + 1);
             core.m_strDeny[i] = QString("old-deny-%1").arg(i + 1);
         }
+        core.m_nMaxClients = 12;
         Sheet s(core);
         const QVariant before = Setting(core, setting);
         for (const QString& action : actions)
@@ -457,6 +466,8 @@ private slots:
                                                         << "12345";
         QTest::newRow("data ports: digits, blanks, one dash") << 1009 << "5x0-6-0"
                                                               << "50-60";
+        QTest::newRow("max clients three digits at most") << 1010 << "2x5y67"
+                                                          << "256";
     }
     void editsAcceptOnlyDigits() {
         QFETCH(int, id);
@@ -521,7 +532,7 @@ private slots:
                 ++nControls;
             }
         }
-        QCOMPARE(nControls, 26 + 8);
+        QCOMPARE(nControls, 27 + 8);
     }
 
     void applyThenCancelKeepsAppliedValues() {
@@ -659,31 +670,43 @@ private slots:
 
     // What is typed, what the server then grants, shows and keeps in the
     // file at the end; the sheet opens on the value the file had.
-    void maxWindow_data() {
+    void numberFieldsInForce_data() {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("id");
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<int>("window");
-        QTest::newRow("as typed") << "16" << 16;
-        QTest::newRow("empty is the default") << "" << 64;
-        QTest::newRow("0 is lock-step") << "0" << 1;
-        QTest::newRow("above the largest") << "70000" << 65535;
+        QTest::addColumn<int>("inForce");
+        QTest::newRow("max window as typed") << "MaxWindow" << 1008 << "16" << 16;
+        QTest::newRow("max window empty is the default") << "MaxWindow" << 1008 << "" << 64;
+        QTest::newRow("max window 0 is lock-step") << "MaxWindow" << 1008 << "0" << 1;
+        QTest::newRow("max window above the largest") << "MaxWindow" << 1008 << "70000" << 65535;
+        QTest::newRow("max clients as typed") << "MaxClients" << 1010 << "64" << 64;
+        QTest::newRow("max clients empty is the default") << "MaxClients" << 1010 << "" << 5;
+        QTest::newRow("max clients 0 is one") << "MaxClients" << 1010 << "0" << 1;
+        QTest::newRow("max clients above the most") << "MaxClients" << 1010 << "999" << 256;
+        QTest::newRow("max clients leading zeros") << "MaxClients" << 1010 << "007" << 7;
     }
-    void maxWindow() {
+    void numberFieldsInForce() {
+        QFETCH(QString, key);
+        QFETCH(int, id);
         QFETCH(QString, typed);
-        QFETCH(int, window);
+        QFETCH(int, inForce);
         AppSetup setup;
-        QSettings(setup.IniPath(), QSettings::IniFormat).setValue("MaxWindow", 8);
+        QSettings(setup.IniPath(), QSettings::IniFormat).setValue(key, 8);
         {
             CWharfApp app;
             QVERIFY(app.InitInstance());
             Sheet s(app, app.MainFrame());
             s.Visit(Options);
-            QCOMPARE(s.Edit(Options, 1008)->text(), QString("8"));
-            s.Type(Options, 1008, typed);
+            QCOMPARE(s.Edit(Options, id)->text(), QString("8"));
+            s.Type(Options, id, typed);
             s.Apply();
-            QCOMPARE(app.m_nMaxWindow, window);
-            QCOMPARE(s.Edit(Options, 1008)->text(), QString::number(window));
+            QCOMPARE(key == "MaxWindow" ? app.m_nMaxWindow : app.m_nMaxClients, inForce);
+            QCOMPARE(s.Edit(Options, id)->text(), QString::number(inForce));
+            // The view has a row for each slot from its next tick on.
+            app.View()->OnTimer();
+            QCOMPARE(app.View()->RowCount(), key == "MaxClients" ? inForce : 5);
         }
-        QCOMPARE(setup.Stored("MaxWindow").toInt(), window);
+        QCOMPARE(setup.Stored(key).toInt(), inForce);
     }
 
     void setupWithoutAScreenChangesNothing() {
