@@ -25,6 +25,11 @@ int main(int argc, char** argv) {
         std::fputs("skiffer needs a display: neither DISPLAY nor WAYLAND_DISPLAY is set\n", stderr);
         return 1;
     }
+    if (!start.strSilentDisplay.isEmpty()) {
+        std::fprintf(stderr, "skiffer cannot open the display %s: it does not answer\n",
+                     start.strSilentDisplay.toLocal8Bit().constData());
+        return 1;
+    }
     start.pApp->setApplicationName("Skiffer Client");
     int nResult = 1;
     {

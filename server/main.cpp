@@ -11,7 +11,8 @@ ProgramUsage Usage() {
     usage.strProgram = "wharfkeep";
     usage.strVersion = "Wharfkeep Version 6.5 (harnwick-tftp " PACKAGE_VERSION ")";
     usage.strSummary = "A TFTP server with a window. Without a display (neither DISPLAY nor\n"
-                       "WAYLAND_DISPLAY set) it runs without one.";
+                       "WAYLAND_DISPLAY set, or a DISPLAY that does not answer) it runs\n"
+                       "without one.";
     usage.strOptions = "  --no-splash    do not show the start-up picture\n";
     usage.strSettings = CWharfCore::SettingsPath();
     usage.strLog = "without a window, a line on standard error when serving starts and\n"
@@ -22,15 +23,19 @@ ProgramUsage Usage() {
 
 int main(int argc, char** argv) {
     // A server is what people start over ssh and from scripts: with no
-    // display it serves without a window rather than fail in Qt's start.
+    // display, or one that does not answer, it serves without a window
+    // rather than fail in Qt's start.
     const ProgramStart start = StartProgram(argc, argv, Usage(), {"--no-splash"});
     if (!start.pApp)
         return start.nExitStatus;
     start.pApp->setApplicationName("Wharfkeep");
     if (QGuiApplication::platformName() == "offscreen") {
-        std::fputs(start.bNoDisplay ? "Wharfkeep runs without a window: there is no display\n"
-                                    : "Wharfkeep runs without a window\n",
-                   stderr);
+        QString strLine = "Wharfkeep runs without a window";
+        if (start.bNoDisplay)
+            strLine += ": there is no display";
+        else if (!start.strSilentDisplay.isEmpty())
+            strLine += QString(": the display %1 does not answer").arg(start.strSilentDisplay);
+        std::fputs((strLine + '\n').toLocal8Bit().constData(), stderr);
         std::fflush(stderr);
     }
     int nResult = 1;

@@ -22,11 +22,23 @@ struct ProgramStart {
     // Neither DISPLAY nor WAYLAND_DISPLAY was set and no Qt platform was
     // named: Qt runs on the offscreen platform.
     bool bNoDisplay = false;
+    // DISPLAY names an X display that did not answer (a stale ssh forwarding,
+    // a variable left over): Qt runs offscreen as without a display. The
+    // display's name, empty when it answered or was not asked.
+    QString strSilentDisplay;
 };
 
+// Whether the X display pszDisplay ("[host]:N[.screen]", as DISPLAY holds it)
+// answers a connection set-up within nTimeoutMs in all. Any answer counts, a
+// refusal of the credentials too: Qt then connects with its own. A host name
+// other than localhost is not looked up (that could wait on the network) and
+// counts as answering, as does a form this does not know: Qt decides then.
+bool DisplayAnswers(const char* pszDisplay, int nTimeoutMs);
+
 // The start both programs share: --help and --version are answered on
-// standard output (status 0); without a display Qt starts offscreen, its
-// warnings about the missing desktop session kept off the terminal; then an
+// standard output (status 0); without a display, or with an X display that
+// does not answer within a second, Qt starts offscreen, its warnings about
+// the missing desktop session kept off the terminal; then an
 // argument that neither Qt nor the program knows (knownOptions) gets the
 // usage on standard error and status 2.
 ProgramStart StartProgram(int& argc, char** argv, const ProgramUsage& usage,
