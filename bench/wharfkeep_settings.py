@@ -5,11 +5,12 @@ check that the tftpd-hpa they compare with is tftpd-hpa."""
 import os
 
 
-def write_config(config, port, serve, incoming, loopback_position, max_window=None):
+def write_config(config, port, serve, incoming, loopback_position, max_window=None,
+                 max_clients=None):
     """Writes the settings into the folder `config`, which becomes the
     server's XDG_CONFIG_HOME, and returns it. `max_window`, when given, caps
-    the blocks per acknowledgement the server grants (its own default
-    otherwise)."""
+    the blocks per acknowledgement the server grants, and `max_clients` the
+    transfers it serves at once (its own defaults otherwise)."""
     # The first level of the key path is the settings folder itself.
     key = os.path.join(config, "Harnwick")
     os.makedirs(key, exist_ok=True)
@@ -22,6 +23,8 @@ def write_config(config, port, serve, incoming, loopback_position, max_window=No
         f.write("nDefAddress=%d\n" % loopback_position)
         if max_window is not None:
             f.write("MaxWindow=%d\n" % max_window)
+        if max_clients is not None:
+            f.write("MaxClients=%d\n" % max_clients)
     return config
 
 

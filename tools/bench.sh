@@ -17,13 +17,21 @@
 # that drops datagrams, table in build/bench/loss-results.txt; its LOSS_*
 # settings are described at the top of bench/loss.py. Exits 1 only when a
 # client reported success over a wrong file.
+#
+#   bash tools/bench.sh storm
+# runs the boot storm instead (bench/storm.py): 1, 10 and 40 emulated boot
+# loaders (UEFI, PXELINUX, U-Boot) at once against wharfkeep, tftpd-hpa,
+# atftpd and dnsmasq (TFTP only, on 127.0.0.1:69 when that port is free),
+# without loss and at 1%, table in build/bench/storm-results.txt; its
+# STORM_* settings are described at the top of bench/storm.py. Exits 1 only
+# when a loader was sent wrong bytes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 mode=${1:-clean}
 case "$mode" in
-clean | loss | window) ;;
+clean | loss | window | storm) ;;
 *)
-    echo "usage: bash tools/bench.sh [loss|window]" >&2
+    echo "usage: bash tools/bench.sh [loss|window|storm]" >&2
     exit 2
     ;;
 esac
@@ -36,6 +44,15 @@ if [ "$mode" = loss ]; then
     script=bench/loss.py
     # Bounded by its own LOSS_LIMIT (3 h by default); this only stops a hung one.
     limit=4h
+elif [ "$mode" = storm ]; then
+    # dnsmasq-base is the program alone: the dnsmasq package's service is
+    # never installed, and the bench runs the program in the foreground.
+    BENCH_PACKAGES="python3 dnsmasq-base $PEER_LIBRARIES"
+    targets="wharfkeep skiffer_bench"
+    script=bench/storm.py
+    # Bounded by its own STORM_LIMIT and per-loader limits; this only stops
+    # a hung one.
+    limit=30m
 elif [ "$mode" = window ]; then
     BENCH_PACKAGES="curl atftp python3 $PEER_LIBRARIES"
     targets="wharfkeep skiffer_bench bench_floor"
