@@ -28,13 +28,6 @@ struct ProgramStart {
     QString strSilentDisplay;
 };
 
-// Whether the X display pszDisplay ("[host]:N[.screen]", as DISPLAY holds it)
-// answers a connection set-up within nTimeoutMs in all. Any answer counts, a
-// refusal of the credentials too: Qt then connects with its own. A host name
-// other than localhost is not looked up (that could wait on the network) and
-// counts as answering, as does a form this does not know: Qt decides then.
-bool DisplayAnswers(const char* pszDisplay, int nTimeoutMs);
-
 // The start both programs share: --help and --version are answered on
 // standard output (status 0); without a display, or with an X display that
 // does not answer within a second, Qt starts offscreen, its warnings about

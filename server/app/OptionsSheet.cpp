@@ -41,22 +41,17 @@ void ConfirmPath(QLineEdit* pEdit, QString& strField, QString& strSetting) {
     strSetting = strField;
 }
 
-// A typed window as the server can grant it: empty is the default, and a
-// number out of range is brought to the nearest bound rather than refused.
-int WindowFromText(const QString& text) {
-    if (text.isEmpty())
-        return CWharfCore::kDefaultMaxWindow;
-    const auto n = tftp::LeadingDigits(text.toLatin1(), tftp::kMaxWindowSize);
-    return static_cast<int>(std::max<unsigned long>(n, tftp::kMinWindowSize));
-}
-
-// Typed slots, the same way: empty is the default, out of range the nearest
-// bound.
-int ClientsFromText(const QString& text) {
-    if (text.isEmpty())
-        return kSlots;
-    const auto n = tftp::LeadingDigits(text.toLatin1(), kMaxSlots);
-    return static_cast<int>(std::max<unsigned long>(n, 1));
+// A typed number as it is put in force: empty is the default, and a number
+// out of range is brought to the nearest bound rather than refused. The
+// field then shows the number in force, not what was typed.
+void ConfirmNumber(QLineEdit* pEdit, QString& strField, int& nSetting, int nDefault, int nMin,
+                   int nMax) {
+    const QString text = pEdit->text();
+    nSetting = text.isEmpty() ? nDefault
+                              : static_cast<int>(std::max<unsigned long>(
+                                    tftp::LeadingDigits(text.toLatin1(), nMax), nMin));
+    strField = QString::number(nSetting);
+    SetEditText(pEdit, strField);
 }
 } // namespace
 
@@ -368,14 +363,10 @@ void COther::OnConfirm(CWharfCore& core) {
         core.OnPortChanged();
     }
     core.m_strTimeout = m_strTimeout;
-    // The field shows the window in force, not what was typed.
-    core.m_nMaxWindow = WindowFromText(m_pMaxWindow->text());
-    m_strMaxWindow = QString::number(core.m_nMaxWindow);
-    SetEditText(m_pMaxWindow, m_strMaxWindow);
+    ConfirmNumber(m_pMaxWindow, m_strMaxWindow, core.m_nMaxWindow, CWharfCore::kDefaultMaxWindow,
+                  tftp::kMinWindowSize, tftp::kMaxWindowSize);
     // The view follows at its next tick or client.
-    core.m_nMaxClients = ClientsFromText(m_pMaxClients->text());
-    m_strMaxClients = QString::number(core.m_nMaxClients);
-    SetEditText(m_pMaxClients, m_strMaxClients);
+    ConfirmNumber(m_pMaxClients, m_strMaxClients, core.m_nMaxClients, kSlots, 1, kMaxSlots);
     // Only a change is put in force, so a range that is not one is reported
     // once, not at every Apply.
     m_strPortRange = m_pPortRange->text().trimmed();

@@ -15,9 +15,9 @@ const uint8_t CListenSocket::kServiceRefused[27] = {0,   5,   0,   0,   'S', 'e'
 const uint8_t CListenSocket::kNoFreeSlot[21] = {
     0, 5, 0, 0, 'T', 'o', 'o', ' ', 'M', 'a', 'n', 'y', ' ', 'C', 'l', 'i', 'e', 'n', 't', 's', 0};
 
-CListenSocket::CListenSocket(CWharfCore& core)
-    : m_pSession(static_cast<size_t>(std::clamp(core.m_nMaxClients, 1, kMaxSlots)), nullptr),
-      m_nRetries(m_pSession.size(), 0), m_core(core) {}
+CListenSocket::CListenSocket(CWharfCore& core) : m_core(core) {
+    GrowSlots();
+}
 
 CListenSocket::~CListenSocket() {
     for (CClientSession*& pSession : m_pSession) {
@@ -171,17 +171,22 @@ int CListenSocket::SlotLimit() const {
     return std::clamp(m_core.m_nMaxClients, 1, kMaxSlots);
 }
 
+void CListenSocket::GrowSlots() {
+    const size_t nLimit = static_cast<size_t>(SlotLimit());
+    if (m_pSession.size() < nLimit) {
+        m_pSession.resize(nLimit, nullptr);
+        m_nRetries.resize(nLimit, 0);
+    }
+}
+
 // A slot is free the moment its transfer ends: a request takes an empty slot,
 // else the slot of the session that ended first. When every slot holds a
 // live transfer, a requester that has said nothing since its request for a
 // while gives way: a few datagrams from a host that never answers must not
 // hold the server for a whole time-out.
 int CListenSocket::ChooseSlot() {
+    GrowSlots();
     const int nLimit = SlotLimit();
-    if (static_cast<int>(m_pSession.size()) < nLimit) {
-        m_pSession.resize(static_cast<size_t>(nLimit), nullptr);
-        m_nRetries.resize(static_cast<size_t>(nLimit), 0);
-    }
     int nEmpty = -1, nEnded = -1, nSilent = -1, nLive = 0;
     for (int i = 0; IsSlot(i); ++i) {
         const CClientSession* pSession = m_pSession[i];

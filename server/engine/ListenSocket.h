@@ -87,6 +87,8 @@ private:
     // holds a live transfer whose client is not a silent requester.
     int ChooseSlot();
     int SlotLimit() const;
+    // At least one slot per MaxClients; slots above it go only when empty.
+    void GrowSlots();
     bool IsSlot(int i) const { return i >= 0 && i < static_cast<int>(m_pSession.size()); }
     void SweepLingering(time_t now, long nSetting);
 

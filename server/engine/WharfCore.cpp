@@ -22,22 +22,13 @@ CWharfCore* g_pCore = nullptr;
 const char* const kKeyPath[] = {"Software", "Harnwick", "Wharfkeep"};
 constexpr int kTextBuffer = 1000;
 
-// A stored maximum window: absent or unreadable is the default, and a value
-// out of range is brought into 1..65535 rather than refused.
-int WindowSetting(std::optional<uint32_t> stored) {
+// A stored number: absent or unreadable is the default, and a value out of
+// range is brought to the nearest bound rather than refused.
+int StoredNumber(std::optional<uint32_t> stored, int nDefault, int nMin, int nMax) {
     if (!stored)
-        return CWharfCore::kDefaultMaxWindow;
+        return nDefault;
     const int64_t n = static_cast<int32_t>(*stored);
-    return static_cast<int>(std::clamp<int64_t>(n, tftp::kMinWindowSize, tftp::kMaxWindowSize));
-}
-
-// A stored number of slots: absent or unreadable is the default, and a
-// value out of range is brought into 1..kMaxSlots.
-int ClientsSetting(std::optional<uint32_t> stored) {
-    if (!stored)
-        return kSlots;
-    const int64_t n = static_cast<int32_t>(*stored);
-    return static_cast<int>(std::clamp<int64_t>(n, 1, kMaxSlots));
+    return static_cast<int>(std::clamp<int64_t>(n, nMin, nMax));
 }
 
 // "first-last" or one port, 1 to 65535; empty is any port. nullopt: not a
@@ -137,8 +128,9 @@ void CWharfCore::LoadSettings() {
     m_bDeny = static_cast<int>(key.QueryDword("bDeny").value_or(0));
     m_bDisplay = static_cast<int>(key.QueryDword("bDisplay").value_or(0));
     m_nDefAddress = static_cast<int>(key.QueryDword("nDefAddress").value_or(255));
-    m_nMaxWindow = WindowSetting(key.QueryDword("MaxWindow"));
-    m_nMaxClients = ClientsSetting(key.QueryDword("MaxClients"));
+    m_nMaxWindow = StoredNumber(key.QueryDword("MaxWindow"), kDefaultMaxWindow,
+                                tftp::kMinWindowSize, tftp::kMaxWindowSize);
+    m_nMaxClients = StoredNumber(key.QueryDword("MaxClients"), kSlots, 1, kMaxSlots);
     readText("PortRange", m_strPortRange);
     key.Close();
     ApplyPortRange();

@@ -2,7 +2,7 @@
 // cookie an ssh forwarding asks for before it says a word, and the names
 // that are judged without a connection. Silent, refused and real displays
 // are the installed programs' start test (tests/install/check_start.py).
-#include "ProgramStart.h"
+#include "DisplayCheck.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
